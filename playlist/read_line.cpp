@@ -1,0 +1,51 @@
+#include "playlist/lines.h"
+
+#include "playlist/read_byte.h"
+
+bool IsWhiteSpace(char byte)
+{
+	switch (byte) {
+	case ' ':
+	case '\t':
+	case '\n':
+	case '\v':
+	case '\f':
+	case '\r':
+		return true;
+	default:
+		return false;
+	}
+}
+
+bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut,
+              size_t *stored)
+{
+	size_t count = 0;
+	bool at_bound = false;
+	int c;
+
+	for (;;) {
+		c = ReadByte(stream);
+		if (c == '\n' || c == EOF)
+			break;
+		if (count >= capacity - 1) {
+			// Give the byte back: the rest of the line is read by
+			// the next call instead of being dropped.
+			ungetc(c, stream);
+			at_bound = true;
+			break;
+		}
+		line[count++] = static_cast<char>(c);
+	}
+	line[count] = '\0';
+
+	if (!at_bound) {
+		while (count > 0 && IsWhiteSpace(line[count - 1]))
+			line[--count] = '\0';
+	}
+	if (cut != nullptr)
+		*cut = at_bound;
+	if (stored != nullptr)
+		*stored = count;
+	return c != EOF;
+}
