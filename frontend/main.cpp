@@ -1,0 +1,174 @@
+// tandrel: rewrites a playlist written on Windows so that UNIX players can
+// follow its entries. One name rewrites that playlist in place, by way of a
+// temporary file; two names read the first and write the second.
+#include <cstdio>
+#include <cstring>
+
+#include "frontend/convert.h"
+#include "frontend/messages.h"
+#include "frontend/platform.h"
+
+// Room for any path the file system takes (PATH_MAX on Linux) with its zero.
+static const size_t kNameSize = 4096;
+
+static void Say(const char *line, const char *more = "")
+{
+	printf("%s%s\n", line, more);
+}
+
+static bool CopyName(char *storage, const char *name)
+{
+	size_t length = strlen(name);
+
+	if (length >= kNameSize)
+		return false;
+	memcpy(storage, name, length + 1);
+	return true;
+}
+
+static const char *DescribeFailure(ConvertResult result, int *status)
+{
+	switch (result) {
+	case kInputIsUtf16:
+		*status = 1;
+		return kInputUtf16;
+	case kReadFailed:
+		*status = 1;
+		return kUnableRead;
+	default:
+		*status = 2;
+		return kUnableWrite;
+	}
+}
+
+// A failed close of the output is a failed write: the last buffer went then.
+static ConvertResult CloseStreams(FILE *in, FILE *out, ConvertResult result)
+{
+	fclose(in);
+	if (fclose(out) != 0 && result == kConverted)
+		return kWriteFailed;
+	return result;
+}
+
+// Gives the playlist its own name again, over a partial output when there
+// is one, and says where it is when that fails.
+static int PutBack(const char *playlist_name, bool over_output,
+                   const char *failure, int status)
+{
+	bool back = over_output ? RenameReplacing(kTempName, playlist_name)
+	                        : RenameNoReplace(kTempName, playlist_name);
+
+	Say(failure, back ? "" : kKeptAsTemp);
+	return status;
+}
+
+static int RunInPlace(const char *name)
+{
+	char playlist_name[kNameSize];
+	unsigned mode;
+	int status;
+
+	if (!CopyName(playlist_name, name)) {
+		Say(kUnableInput);
+		return 1;
+	}
+	printf(kProgressFormat, kTempName, playlist_name);
+	// Whatever bears the temporary name is somebody's: never use it.
+	if (PathExists(kTempName)) {
+		Say(kTempExists);
+		return 1;
+	}
+	if (!IsRegularFile(playlist_name) ||
+	    !GetPermissions(playlist_name, &mode)) {
+		Say(kUnableInput);
+		return 1;
+	}
+	if (HasUtf16Mark(playlist_name)) {
+		Say(kInputUtf16);
+		return 1;
+	}
+	if (!RenameNoReplace(playlist_name, kTempName)) {
+		Say(PathExists(kTempName) ? kTempExists : kUnableInput);
+		return 1;
+	}
+
+	FILE *in = fopen(kTempName, "rt");
+	if (in == nullptr)
+		return PutBack(playlist_name, false, kUnableInput, 1);
+	FILE *out = fopen(playlist_name, "wt");
+	if (out == nullptr) {
+		fclose(in);
+		return PutBack(playlist_name, false, kUnableOutput, 2);
+	}
+	if (!SetPermissions(out, mode)) {
+		CloseStreams(in, out, kConverted);
+		return PutBack(playlist_name, true, kUnableOutput, 2);
+	}
+	ConvertResult result = CloseStreams(in, out, ConvertPlaylist(in, out));
+	if (result != kConverted) {
+		const char *failure = DescribeFailure(result, &status);
+		return PutBack(playlist_name, true, failure, status);
+	}
+	if (remove(kTempName) != 0)
+		Say(kTempLeft);
+	return 0;
+}
+
+static int RunTwoFiles(const char *input, const char *output)
+{
+	char input_name[kNameSize];
+	char output_name[kNameSize];
+	int status;
+
+	if (!CopyName(input_name, input)) {
+		Say(kUnableInput);
+		return 1;
+	}
+	if (!CopyName(output_name, output)) {
+		Say(kUnableOutput);
+		return 2;
+	}
+	printf(kProgressFormat, input_name, output_name);
+
+	FILE *in = fopen(input_name, "rt");
+	if (in == nullptr) {
+		Say(kUnableInput);
+		return 1;
+	}
+	// Opening the output would empty the very file about to be read.
+	if (IsSameFile(in, output_name)) {
+		fclose(in);
+		Say(kSameFile);
+		return 2;
+	}
+	if (IsRegularFile(input_name) && HasUtf16Mark(input_name)) {
+		fclose(in);
+		Say(kInputUtf16);
+		return 1;
+	}
+	FILE *out = fopen(output_name, "wt");
+	if (out == nullptr) {
+		fclose(in);
+		Say(kUnableOutput);
+		return 2;
+	}
+	ConvertResult result = CloseStreams(in, out, ConvertPlaylist(in, out));
+	if (result != kConverted) {
+		Say(DescribeFailure(result, &status));
+		return status;
+	}
+	return 0;
+}
+
+int main(int argc, char *argv[])
+{
+	fputs(kBanner, stdout);
+	if (argc < 2) {
+		fputs(kNotice, stdout);
+		fputs(kUsage, stdout);
+		return 0;
+	}
+	if (argc == 2)
+		return RunInPlace(argv[1]);
+	return RunTwoFiles(argv[1], argv[2]);
+}
