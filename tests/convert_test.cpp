@@ -1,0 +1,143 @@
+#include "frontend/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/stream_util.h"
+
+namespace {
+
+using std::string;
+
+struct ConvertCase {
+	const char *name;
+	string input;
+	string output;
+	ConvertResult result;
+};
+
+string Repeat(const string &piece, size_t count)
+{
+	string bytes;
+	while (count-- > 0)
+		bytes += piece;
+	return bytes;
+}
+
+const string kMark = "\xEF\xBB\xBF";
+const string kLongA = Repeat("a", 4090);	// one short of the bound
+
+std::vector<ConvertCase> ConvertCases()
+{
+	return {
+		{"empty input gives one empty line", "", "\n", kConverted},
+		{"windows playlist",
+		 "#EXTM3U\r\n#EXTINF:215,A - B\r\nMusic\\Song.mp3 \r\n\r\n..\\x.mp3",
+		 "#EXTM3U\n#EXTINF:215,A - B\n./Music/Song.mp3\n\n../x.mp3\n",
+		 kConverted},
+		{"final line feed gives a last empty line", "a\nb\n",
+		 "./a\n./b\n\n", kConverted},
+		{"text ends at a zero byte", string("ab \0x\\y\nc", 9),
+		 "./ab \n./c\n", kConverted},
+		{"utf-8 mark before the header", kMark + "#EXTM3U\r\nx\\y",
+		 kMark + "#EXTM3U\n./x/y\n", kConverted},
+		{"utf-8 mark before an entry", kMark + "Music\\a.mp3",
+		 kMark + "./Music/a.mp3\n", kConverted},
+		{"utf-8 mark alone", kMark + " \r\n", kMark + "\n\n", kConverted},
+		{"utf-8 mark elsewhere is data", "#a\n" + kMark + "#b",
+		 "#a\n./" + kMark + "#b\n", kConverted},
+		{"part of a mark is data", "\xEF\xBB#x", "./\xEF\xBB#x\n", kConverted},
+		{"utf-16 little-endian refused", string("\xFF\xFE#\0\n\0", 6), "",
+		 kInputIsUtf16},
+		{"utf-16 big-endian refused", "\xFE\xFF", "", kInputIsUtf16},
+		{"0xFF alone is data", "\xFF\xFF", "./\xFF\xFF\n", kConverted},
+		{"long entry is one line, prefixed once",
+		 Repeat("ab\\", 3000) + "\r\nnext",
+		 "./" + Repeat("ab/", 3000) + "\n./next\n", kConverted},
+		{"long comment unchanged", "#" + Repeat("c\\", 5000) + " \n",
+		 "#" + Repeat("c\\", 5000) + "\n\n", kConverted},
+		{"long line starting with a dot", ".\\" + Repeat("d", 5000),
+		 "./" + Repeat("d", 5000) + "\n", kConverted},
+		{"white space across the cut is kept inside the line",
+		 kLongA + Repeat(" ", 10) + "b\r\n",
+		 "./" + kLongA + Repeat(" ", 10) + "b\n\n", kConverted},
+		{"trailing white space across the cut is trimmed",
+		 kLongA + Repeat(" \t", 3000) + "\r\nz",
+		 "./" + kLongA + "\n./z\n", kConverted},
+		{"long white space only is an empty line",
+		 Repeat(" ", 9000) + "\r\n#x", "\n#x\n", kConverted},
+		{"long white space then text is an entry", Repeat(" ", 9000) + "x",
+		 "./" + Repeat(" ", 9000) + "x\n", kConverted},
+		{"long white space then a comment sign is an entry",
+		 Repeat("\t", 5000) + "#x", "./" + Repeat("\t", 5000) + "#x\n",
+		 kConverted},
+		{"zero byte in a long line ends its text",
+		 string("a\\\0", 3) + Repeat("b", 5000) + "\nc",
+		 "./a/\n./c\n", kConverted},
+		{"zero byte at the start of a long line",
+		 string("\0", 1) + Repeat("b", 5000) + "\nc", "\n./c\n", kConverted},
+		{"white space before a zero byte past the cut stays",
+		 kLongA + "   " + string("\0zz", 3), "./" + kLongA + "   \n",
+		 kConverted},
+		{"zero byte right after the cut keeps held white space",
+		 kLongA + " " + string("\0", 1) + Repeat("q", 5000),
+		 "./" + kLongA + " \n", kConverted},
+		{"utf-8 mark before a long entry", kMark + Repeat("e\\", 3000),
+		 kMark + "./" + Repeat("e/", 3000) + "\n", kConverted},
+		{"many long lines", Repeat(Repeat("m", 4500) + "\r\n", 3),
+		 Repeat("./" + Repeat("m", 4500) + "\n", 3) + "\n", kConverted},
+	};
+}
+
+class ConvertTest : public ::testing::TestWithParam<ConvertCase> {};
+
+TEST_P(ConvertTest, WritesTheExpectedBytes)
+{
+	FILE *in = StreamOf(GetParam().input);
+	FILE *out = tmpfile();
+	ASSERT_NE(in, nullptr);
+	ASSERT_NE(out, nullptr);
+
+	EXPECT_EQ(ConvertPlaylist(in, out), GetParam().result);
+	EXPECT_EQ(ContentsOf(out), GetParam().output);
+	fclose(in);
+	fclose(out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Playlists, ConvertTest,
+	::testing::ValuesIn(ConvertCases()),
+	[](const ::testing::TestParamInfo<ConvertCase> &info) {
+		string name;
+		for (const char *p = info.param.name; *p != '\0'; p++)
+			name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+		return name;
+	});
+
+TEST(ConvertPlaylist, ReadErrorIsNotEndOfFile)
+{
+	// On Linux a directory opens as a stream and then fails to read.
+	FILE *in = fopen(".", "r");
+	FILE *out = tmpfile();
+	ASSERT_NE(in, nullptr);
+	ASSERT_NE(out, nullptr);
+
+	EXPECT_EQ(ConvertPlaylist(in, out), kReadFailed);
+	EXPECT_EQ(ContentsOf(out), "");
+	fclose(in);
+	fclose(out);
+}
+
+TEST(ConvertPlaylist, WriteErrorIsReported)
+{
+	FILE *in = StreamOf("a\\b\n");
+	FILE *out = fopen("/dev/full", "w");
+	ASSERT_NE(in, nullptr);
+	ASSERT_NE(out, nullptr);
+
+	EXPECT_EQ(ConvertPlaylist(in, out), kWriteFailed);
+	fclose(in);
+	fclose(out);
+}
+
+}  // namespace
