@@ -35,6 +35,7 @@ struct Outcome {
 struct Limits {
 	rlim_t file_size = RLIM_INFINITY;
 	rlim_t open_files = RLIM_INFINITY;
+	bool as_nobody = false;	// when run by root, which no permission stops
 };
 
 const char *Setting(const char *name)
@@ -179,6 +180,9 @@ protected:
 			if (setrlimit(RLIMIT_FSIZE, &size) != 0 ||
 			    (limits.open_files != RLIM_INFINITY &&
 			     setrlimit(RLIMIT_NOFILE, &files) != 0))
+				_exit(126);
+			if (limits.as_nobody && getuid() == 0 &&
+			    (setgid(65534) != 0 || setuid(65534) != 0))
 				_exit(126);
 			execvp(argv[0], argv.data());
 			_exit(127);
@@ -409,6 +413,23 @@ TEST_F(EndToEnd, RenameAcrossFileSystemsTouchesNothing)
 	EXPECT_EQ(Slurp(playlist), kWindowsList);
 	EXPECT_EQ(Files(), Names{});
 	fs::remove_all(pattern);
+}
+
+TEST_F(EndToEnd, RenameWithoutPermissionTouchesNothing)
+{
+	if (Emulated())
+		GTEST_SKIP() << "the emulator's prefix belongs to its own user";
+	Write("list.m3u", kWindowsList);
+	chmod(scratch_.c_str(), 0755);
+	chmod(work_.c_str(), 0555);
+	Limits nobody;
+	nobody.as_nobody = true;
+
+	Expect({"list.m3u"}, 1, Said(kTemp, "list.m3u", "Unable to open input file."),
+	       nobody);
+	chmod(work_.c_str(), 0755);
+	EXPECT_EQ(Read("list.m3u"), kWindowsList);
+	EXPECT_EQ(Files(), Names{"list.m3u"});
 }
 
 TEST_F(EndToEnd, InPlaceOutputThatCannotOpenPutsThePlaylistBack)
