@@ -118,6 +118,8 @@ TEST(ConvertPlaylist, ReadErrorIsNotEndOfFile)
 {
 	// On Linux a directory opens as a stream and then fails to read.
 	FILE *in = fopen(".", "r");
+	if (in == nullptr)
+		GTEST_SKIP() << "folders do not open as streams here";
 	FILE *out = tmpfile();
 	ASSERT_NE(in, nullptr);
 	ASSERT_NE(out, nullptr);
@@ -130,8 +132,10 @@ TEST(ConvertPlaylist, ReadErrorIsNotEndOfFile)
 
 TEST(ConvertPlaylist, WriteErrorIsReported)
 {
-	FILE *in = StreamOf("a\\b\n");
 	FILE *out = fopen("/dev/full", "w");
+	if (out == nullptr)
+		GTEST_SKIP() << "no /dev/full here";
+	FILE *in = StreamOf("a\\b\n");
 	ASSERT_NE(in, nullptr);
 	ASSERT_NE(out, nullptr);
 
