@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "playlist/lines.h"
+#include "playlist/stream_bytes.h"
 
 static const char kUtf8Mark[] = "\xEF\xBB\xBF";
 static const size_t kUtf8MarkLength = 3;
@@ -31,7 +32,7 @@ bool HasUtf16Mark(const char *name)
 
 static bool WriteBytes(FILE *out, const char *bytes, size_t count)
 {
-	return count == 0 || fwrite(bytes, 1, count, out) == count;
+	return count == 0 || WriteBlock(bytes, count, out) == count;
 }
 
 // Holds what is known of a line too long for the buffer while it is
@@ -138,7 +139,7 @@ static ConvertResult ConvertLongLine(FILE *in, FILE *out, char *buffer,
 			return kWriteFailed;
 
 		*more = ReadLine(in, buffer, kLineCapacity, &cut, &stored);
-		if (ferror(in))
+		if (!*more && ferror(in))
 			return kReadFailed;
 		text = buffer;
 	}
@@ -165,7 +166,8 @@ ConvertResult ConvertPlaylist(FILE *in, FILE *out)
 		size_t stored;
 
 		more = ReadLine(in, buffer, kLineCapacity, &cut, &stored);
-		if (ferror(in))
+		// A read error stops reading as the end of the input does.
+		if (!more && ferror(in))
 			return kReadFailed;
 		char *text = buffer;
 		if (first) {

@@ -11,6 +11,21 @@
 // Room for any path the file system takes (PATH_MAX on Linux) with its zero.
 static const size_t kNameSize = 4096;
 
+// Stream buffers far larger than the C library's few kilobytes: a playlist
+// then takes a few dozen system calls a megabyte instead of hundreds.
+static char input_buffer[1 << 17];
+static char output_buffer[1 << 17];
+
+// Opens a stream with one of the buffers above.
+static FILE *OpenStream(const char *name, const char *mode, char *buffer)
+{
+	FILE *stream = fopen(name, mode);
+
+	if (stream != nullptr)
+		setvbuf(stream, buffer, _IOFBF, sizeof input_buffer);
+	return stream;
+}
+
 static void Say(const char *line, const char *more = "")
 {
 	printf("%s%s\n", line, more);
@@ -92,10 +107,10 @@ static int RunInPlace(const char *name)
 		return 1;
 	}
 
-	FILE *in = fopen(kTempName, "rt");
+	FILE *in = OpenStream(kTempName, "rt", input_buffer);
 	if (in == nullptr)
 		return PutBack(playlist_name, false, kUnableInput, 1);
-	FILE *out = fopen(playlist_name, "wt");
+	FILE *out = OpenStream(playlist_name, "wt", output_buffer);
 	if (out == nullptr) {
 		fclose(in);
 		return PutBack(playlist_name, false, kUnableOutput, 2);
@@ -130,7 +145,7 @@ static int RunTwoFiles(const char *input, const char *output)
 	}
 	printf(kProgressFormat, input_name, output_name);
 
-	FILE *in = fopen(input_name, "rt");
+	FILE *in = OpenStream(input_name, "rt", input_buffer);
 	if (in == nullptr) {
 		Say(kUnableInput);
 		return 1;
@@ -146,7 +161,7 @@ static int RunTwoFiles(const char *input, const char *output)
 		Say(kInputUtf16);
 		return 1;
 	}
-	FILE *out = fopen(output_name, "wt");
+	FILE *out = OpenStream(output_name, "wt", output_buffer);
 	if (out == nullptr) {
 		fclose(in);
 		Say(kUnableOutput);

@@ -1,6 +1,6 @@
 #include "playlist/lines.h"
 
-#include "playlist/read_byte.h"
+#include "playlist/stream_bytes.h"
 
 bool IsWhiteSpace(char byte)
 {
@@ -20,15 +20,13 @@ bool IsWhiteSpace(char byte)
 bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut,
               size_t *stored)
 {
+	const size_t limit = capacity - 1;
 	size_t count = 0;
 	bool at_bound = false;
 	int c;
 
-	for (;;) {
-		c = ReadByte(stream);
-		if (c == '\n' || c == EOF)
-			break;
-		if (count >= capacity - 1) {
+	while ((c = ReadByte(stream)) != '\n' && c != EOF) {
+		if (count == limit) {
 			// Give the byte back: the rest of the line is read by
 			// the next call instead of being dropped.
 			ungetc(c, stream);
