@@ -26,7 +26,7 @@ bool HasUtf16Mark(const char *name)
 	if (file == nullptr)
 		return false;
 	size_t count = fread(start, 1, 2, file);
-	fclose(file);
+	(void)fclose(file);	// only read: a failed close loses nothing
 	return count == 2 && IsUtf16Mark(start);
 }
 

@@ -21,14 +21,28 @@ static FILE *OpenStream(const char *name, const char *mode, char *buffer)
 {
 	FILE *stream = fopen(name, mode);
 
+	// Without the larger buffer the stream only runs slower.
 	if (stream != nullptr)
-		setvbuf(stream, buffer, _IOFBF, sizeof input_buffer);
+		(void)setvbuf(stream, buffer, _IOFBF, sizeof input_buffer);
 	return stream;
 }
 
+// Messages are all tandrel says, and it has nowhere else to report that
+// standard output failed: the exit status still tells what happened.
 static void Say(const char *line, const char *more = "")
 {
-	printf("%s%s\n", line, more);
+	(void)printf("%s%s\n", line, more);
+}
+
+static void SayProgress(const char *input_name, const char *output_name)
+{
+	(void)printf(kProgressFormat, input_name, output_name);
+}
+
+// Nothing was written to it: a failed close loses nothing.
+static void CloseInput(FILE *in)
+{
+	(void)fclose(in);
 }
 
 static bool CopyName(char *storage, const char *name)
@@ -59,7 +73,7 @@ static const char *DescribeFailure(ConvertResult result, int *status)
 // A failed close of the output is a failed write: the last buffer went then.
 static ConvertResult CloseStreams(FILE *in, FILE *out, ConvertResult result)
 {
-	fclose(in);
+	CloseInput(in);
 	if (fclose(out) != 0 && result == kConverted)
 		return kWriteFailed;
 	return result;
@@ -87,7 +101,7 @@ static int RunInPlace(const char *name)
 		Say(kUnableInput);
 		return 1;
 	}
-	printf(kProgressFormat, kTempName, playlist_name);
+	SayProgress(kTempName, playlist_name);
 	// Whatever bears the temporary name is somebody's: never use it.
 	if (PathExists(kTempName)) {
 		Say(kTempExists);
@@ -112,7 +126,7 @@ static int RunInPlace(const char *name)
 		return PutBack(playlist_name, false, kUnableInput, 1);
 	FILE *out = OpenStream(playlist_name, "wt", output_buffer);
 	if (out == nullptr) {
-		fclose(in);
+		CloseInput(in);
 		return PutBack(playlist_name, false, kUnableOutput, 2);
 	}
 	if (!SetPermissions(out, mode)) {
@@ -143,7 +157,7 @@ static int RunTwoFiles(const char *input, const char *output)
 		Say(kUnableOutput);
 		return 2;
 	}
-	printf(kProgressFormat, input_name, output_name);
+	SayProgress(input_name, output_name);
 
 	FILE *in = OpenStream(input_name, "rt", input_buffer);
 	if (in == nullptr) {
@@ -152,18 +166,18 @@ static int RunTwoFiles(const char *input, const char *output)
 	}
 	// Opening the output would empty the very file about to be read.
 	if (IsSameFile(in, output_name)) {
-		fclose(in);
+		CloseInput(in);
 		Say(kSameFile);
 		return 2;
 	}
 	if (IsRegularFile(input_name) && HasUtf16Mark(input_name)) {
-		fclose(in);
+		CloseInput(in);
 		Say(kInputUtf16);
 		return 1;
 	}
 	FILE *out = OpenStream(output_name, "wt", output_buffer);
 	if (out == nullptr) {
-		fclose(in);
+		CloseInput(in);
 		Say(kUnableOutput);
 		return 2;
 	}
@@ -177,10 +191,10 @@ static int RunTwoFiles(const char *input, const char *output)
 
 int main(int argc, char *argv[])
 {
-	fputs(kBanner, stdout);
+	Say(kBanner);
 	if (argc < 2) {
-		fputs(kNotice, stdout);
-		fputs(kUsage, stdout);
+		Say(kNotice);
+		Say(kUsage);
 		return 0;
 	}
 	if (argc == 2)

@@ -1,4 +1,6 @@
-// Every text tandrel prints, in one place. All of it goes to standard output.
+// Every text tandrel prints, in one place. All of it goes to standard output,
+// each text followed by one line feed but the progress line, whose format
+// ends the line itself.
 #ifndef TANDREL_FRONTEND_MESSAGES_H
 #define TANDREL_FRONTEND_MESSAGES_H
 
@@ -9,8 +11,7 @@ constexpr const char kTempName[] = TANDREL_TEMP_NAME;
 constexpr const char kBanner[] =
 	"\n"
 	"Tandrel 1.0, Windows playlists for UNIX players\n"
-	"Fix M3U files written by Winamp to make them readable under UNIX (e.g. by XMMS).\n"
-	"\n";
+	"Fix M3U files written by Winamp to make them readable under UNIX (e.g. by XMMS).\n";
 
 constexpr const char kNotice[] =
 	"Copyright (c) 2026 the tandrel developers.\n"
@@ -18,12 +19,10 @@ constexpr const char kNotice[] =
 	"modify, merge, publish, distribute, sublicense and sell copies of it,\n"
 	"provided the copyright and permission notice go with every copy.\n"
 	"It comes WITHOUT ANY WARRANTY. The licence text is in the file LICENSE\n"
-	"and at https://opensource.org/licenses/MIT\n"
-	"\n";
+	"and at https://opensource.org/licenses/MIT\n";
 
-constexpr const char kUsage[] = "USAGE: tandrel infile.m3u [outfile.m3u]\n";
+constexpr const char kUsage[] = "USAGE: tandrel infile.m3u [outfile.m3u]";
 
-// The format ends the line itself.
 constexpr const char kProgressFormat[] = "Processing \"%s\" to \"%s\"...\n";
 
 constexpr const char kUnableInput[] = "Unable to open input file.";

@@ -28,8 +28,9 @@ bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut,
 	while ((c = ReadByte(stream)) != '\n' && c != EOF) {
 		if (count == limit) {
 			// Give the byte back: the rest of the line is read by
-			// the next call instead of being dropped.
-			ungetc(c, stream);
+			// the next call instead of being dropped. One byte of
+			// push-back after a read cannot fail.
+			(void)ungetc(c, stream);
 			at_bound = true;
 			break;
 		}

@@ -1,0 +1,111 @@
+// Feeds arbitrary bytes through the conversion the program runs, on real
+// streams, and checks the output against a plain model of the line rules:
+// one line out for every line in, entries prefixed once and free of
+// back-slashes, comments only trimmed, nothing else lost or added.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "frontend/convert.h"
+
+namespace {
+
+const std::string kMark = "\xEF\xBB\xBF";
+
+bool IsTrailingSpace(char byte)
+{
+	return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' ||
+	       byte == '\f' || byte == '\r';
+}
+
+bool StartsUtf16(const std::string &line)
+{
+	return line.size() >= 2 &&
+	       ((line[0] == '\xFF' && line[1] == '\xFE') ||
+	        (line[0] == '\xFE' && line[1] == '\xFF'));
+}
+
+// The whole physical line, however long: trimmed at its real end, its text
+// ending at the first zero byte, then rewritten.
+std::string RewriteModel(std::string line)
+{
+	while (!line.empty() && IsTrailingSpace(line.back()))
+		line.pop_back();
+	line = line.substr(0, line.find('\0'));
+	if (line.empty() || line[0] == '#')
+		return line;
+	if (line[0] != '.')
+		line = "./" + line;
+	for (char &byte : line) {
+		if (byte == '\\')
+			byte = '/';
+	}
+	return line;
+}
+
+// What the conversion must write; false when it must refuse the input.
+bool ConvertModel(const std::string &input, std::string *output)
+{
+	size_t start = 0;
+
+	for (bool first = true;; first = false) {
+		size_t end = input.find('\n', start);
+		std::string line = input.substr(start, end == std::string::npos
+		                                           ? std::string::npos
+		                                           : end - start);
+		if (first && StartsUtf16(line))
+			return false;
+		if (first && line.compare(0, kMark.size(), kMark) == 0) {
+			*output += kMark;
+			line.erase(0, kMark.size());
+		}
+		*output += RewriteModel(line) + "\n";
+		if (end == std::string::npos)
+			return true;
+		start = end + 1;
+	}
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	const std::string input(reinterpret_cast<const char *>(data), size);
+	std::string expected;
+	const bool accepted = ConvertModel(input, &expected);
+
+	FILE *in = size > 0 ? fmemopen(const_cast<uint8_t *>(data), size, "r")
+	                    : tmpfile();
+	char *written = nullptr;
+	size_t written_size = 0;
+	FILE *out = open_memstream(&written, &written_size);
+	if (in == nullptr || out == nullptr)
+		abort();
+
+	ConvertResult result = ConvertPlaylist(in, out);
+	fclose(in);
+	fclose(out);
+	const std::string output(written, written_size);
+	free(written);
+
+	if (result != (accepted ? kConverted : kInputIsUtf16)) {
+		fprintf(stderr, "result %d, expected %s\n", result,
+		        accepted ? "converted" : "refused as UTF-16");
+		abort();
+	}
+	if (output != expected) {
+		fprintf(stderr, "output differs from the model at byte %zu\n",
+		        output.size() < expected.size() ? output.size()
+		                                        : expected.size());
+		for (size_t i = 0; i < output.size() && i < expected.size(); i++) {
+			if (output[i] != expected[i]) {
+				fprintf(stderr, "first difference at byte %zu\n", i);
+				break;
+			}
+		}
+		abort();
+	}
+	return 0;
+}
