@@ -84,8 +84,9 @@ static bool WriteContent(FILE *out, LongLine *line, char *text, size_t length)
 static bool HoldWhiteSpace(FILE *out, LongLine *line, const char *text,
                            size_t length)
 {
-	// A run of white space longer than this is kept rather than trimmed:
-	// never dropping a byte matters more.
+	// White space that outgrows the store (16 KiB) is written out, and so
+	// kept even if the line ends after it: never dropping a byte matters
+	// more than trimming.
 	if (line->pending_length + length > sizeof line->pending &&
 	    !WritePending(out, line))
 		return false;

@@ -477,18 +477,40 @@ TEST_F(EndToEnd, RenameWithoutPermissionTouchesNothing)
 	EXPECT_EQ(Files(), Names{"list.m3u"});
 }
 
-TEST_F(EndToEnd, InPlaceOutputThatCannotOpenPutsThePlaylistBack)
+// An in-place run that cannot open or finish its output puts the original
+// back under its own name and leaves no temporary file.
+TEST_F(EndToEnd, InPlaceFailuresPutThePlaylistBack)
 {
-	if (Emulated())
-		GTEST_SKIP() << "an emulator needs more open files than this";
-	Write("list.m3u", kWindowsList, 0640);
+	struct Case {
+		const char *why;
+		Limits limits;
+		const char *message;
+	};
 	Limits three_files;	// standard input, output and error, and the input
 	three_files.open_files = 4;
+	Limits one_kilobyte;	// SIGXFSZ ignored: writes past it fail
+	one_kilobyte.file_size = 1024;
+	string big;
+	while (big.size() < 8192)
+		big += kWindowsList;
 
-	Expect({"list.m3u"}, 2, Said(kTemp, "list.m3u", "Unable to open output file."),
-	       three_files);
-	EXPECT_EQ(Read("list.m3u"), kWindowsList);
-	EXPECT_EQ(Files(), Names{"list.m3u"});
+	for (const Case &test : {Case{"no file left to open", three_files,
+	                              "Unable to open output file."},
+	                         Case{"file size limit", one_kilobyte,
+	                              "Unable to write output file."}}) {
+		// An emulator itself needs more open files than that.
+		if (Emulated() && test.limits.open_files != RLIM_INFINITY)
+			continue;
+		Write("list.m3u", big, 0600);
+		// Wine's server, started by a run without the limit, outlives
+		// it by seconds: the limit then reaches only the program.
+		if (Emulated())
+			Run({});
+		Expect({"list.m3u"}, 2, Said(kTemp, "list.m3u", test.message),
+		       test.limits);
+		EXPECT_EQ(Read("list.m3u"), big) << test.why;
+		EXPECT_EQ(Files(), Names{"list.m3u"}) << test.why;
+	}
 }
 
 TEST_F(EndToEnd, WriteFailureKeepsTheInput)
@@ -499,21 +521,6 @@ TEST_F(EndToEnd, WriteFailureKeepsTheInput)
 	Expect({"in.m3u", "/dev/full"}, 2,
 	       Said("in.m3u", "/dev/full", "Unable to write output file."));
 	EXPECT_EQ(Read("in.m3u"), kWindowsList);
-}
-
-TEST_F(EndToEnd, InPlaceWriteFailurePutsTheOriginalBack)
-{
-	string big;
-	while (big.size() < 8192)
-		big += kWindowsList;
-	Write("list.m3u", big, 0600);
-	Limits small;
-	small.file_size = 1024;
-
-	Expect({"list.m3u"}, 2, Said(kTemp, "list.m3u", "Unable to write output file."),
-	       small);
-	EXPECT_EQ(Read("list.m3u"), big);
-	EXPECT_EQ(Files(), Names{"list.m3u"});
 }
 
 TEST_F(EndToEnd, ReadFailureIsNotEndOfFile)
