@@ -150,8 +150,13 @@ static ConvertResult ConvertLongLine(FILE *in, FILE *out, char *buffer,
 // write. There is room for the line feed: a line never fills the buffer.
 static bool WriteLine(FILE *out, char *text)
 {
-	RewriteLine(text);
 	size_t length = strlen(text);
+
+	// Rewriting adds the two-byte prefix or nothing: where the line ended
+	// still holds its zero unless the prefix went in.
+	RewriteLine(text);
+	if (text[length] != '\0')
+		length += 2;
 	text[length] = '\n';
 	return WriteBytes(out, text, length + 1);
 }
