@@ -16,9 +16,11 @@ bool PathExists(const char *name)
 
 bool IsRegularFile(const char *name)
 {
-	struct _stat status;
+	// The 64-bit sizes: plain _stat fails on a file past 2 GiB.
+	struct _stati64 status;
 
-	return _stat(name, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+	return _stati64(name, &status) == 0 &&
+	       (status.st_mode & _S_IFMT) == _S_IFREG;
 }
 
 static bool GetIdentity(HANDLE handle, BY_HANDLE_FILE_INFORMATION *info)
@@ -134,7 +136,14 @@ bool GetPermissions(const char *name, unsigned *mode)
 
 bool SetPermissions(FILE *stream, unsigned mode)
 {
-	return fchmod(fileno(stream), static_cast<mode_t>(mode)) == 0;
+	struct stat status;
+
+	if (fchmod(fileno(stream), static_cast<mode_t>(mode)) == 0)
+		return true;
+	// File systems without UNIX permissions (FAT) refuse the change but
+	// give every file the same bits: nothing is lost then.
+	return fstat(fileno(stream), &status) == 0 &&
+	       (status.st_mode & 0777) == mode;
 }
 
 #endif
