@@ -79,6 +79,7 @@ failures=0
 check() {
 	if [ "$2" = "$3" ]; then
 		echo "ok: $1"
+		echo "$3" | sed 's/^/    /'
 	else
 		echo "FAIL: $1"
 		printf 'expected:\n%s\ngot:\n%s\n' "$2" "$3"
