@@ -18,18 +18,6 @@ static bool IsUtf16Mark(const char *bytes)
 	return false;
 }
 
-bool HasUtf16Mark(const char *name)
-{
-	char start[3] = "";
-	FILE *file = fopen(name, "rb");
-
-	if (file == nullptr)
-		return false;
-	size_t count = fread(start, 1, 2, file);
-	(void)fclose(file);	// only read: a failed close loses nothing
-	return count == 2 && IsUtf16Mark(start);
-}
-
 static bool WriteBytes(FILE *out, const char *bytes, size_t count)
 {
 	return count == 0 || WriteBlock(bytes, count, out) == count;
@@ -161,40 +149,61 @@ static bool WriteLine(FILE *out, char *text)
 	return WriteBytes(out, text, length + 1);
 }
 
-ConvertResult ConvertPlaylist(FILE *in, FILE *out)
+static bool ReadPiece(FILE *in, Conversion *conversion)
 {
-	char buffer[kLineSize];
-	bool first = true;
-	bool more = true;
+	conversion->more = ReadLine(in, conversion->buffer, kLineCapacity,
+	                            &conversion->cut, &conversion->stored);
+	conversion->text = conversion->buffer;
+	// A read error stops reading as the end of the input does.
+	return conversion->more || !ferror(in);
+}
 
-	while (more) {
-		bool cut;
-		size_t stored;
+ConvertResult StartConversion(FILE *in, Conversion *conversion)
+{
+	if (!ReadPiece(in, conversion))
+		return kReadFailed;
+	if (IsUtf16Mark(conversion->buffer))
+		return kInputIsUtf16;
+	conversion->utf8_mark =
+	    strncmp(conversion->buffer, kUtf8Mark, kUtf8MarkLength) == 0;
+	if (conversion->utf8_mark) {
+		conversion->text += kUtf8MarkLength;
+		conversion->stored -= kUtf8MarkLength;
+	}
+	return kConverted;
+}
 
-		more = ReadLine(in, buffer, kLineCapacity, &cut, &stored);
-		// A read error stops reading as the end of the input does.
-		if (!more && ferror(in))
-			return kReadFailed;
-		char *text = buffer;
-		if (first) {
-			first = false;
-			if (IsUtf16Mark(buffer))
-				return kInputIsUtf16;
-			if (strncmp(buffer, kUtf8Mark, kUtf8MarkLength) == 0) {
-				if (!WriteBytes(out, kUtf8Mark, kUtf8MarkLength))
-					return kWriteFailed;
-				text += kUtf8MarkLength;
-				stored -= kUtf8MarkLength;
-			}
-		}
-		if (cut) {
-			ConvertResult result =
-			    ConvertLongLine(in, out, buffer, text, stored, &more);
+ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion)
+{
+	if (conversion->utf8_mark &&
+	    !WriteBytes(out, kUtf8Mark, kUtf8MarkLength))
+		return kWriteFailed;
+	for (;;) {
+		if (conversion->cut) {
+			ConvertResult result = ConvertLongLine(in, out,
+			    conversion->buffer, conversion->text,
+			    conversion->stored, &conversion->more);
 			if (result != kConverted)
 				return result;
-		} else if (!WriteLine(out, text)) {
+		} else if (!WriteLine(out, conversion->text)) {
 			return kWriteFailed;
 		}
+		if (!conversion->more)
+			break;
+		if (!ReadPiece(in, conversion))
+			return kReadFailed;
 	}
-	return fflush(out) == 0 ? kConverted : kWriteFailed;
+	// glibc's fwrite can report a failed write as done once the bytes are
+	// in the buffer; the stream's error flag keeps the truth.
+	return fflush(out) == 0 && !ferror(out) ? kConverted : kWriteFailed;
+}
+
+ConvertResult ConvertPlaylist(FILE *in, FILE *out)
+{
+	Conversion conversion;
+	ConvertResult result = StartConversion(in, &conversion);
+
+	if (result != kConverted)
+		return result;
+	return FinishConversion(in, out, &conversion);
 }

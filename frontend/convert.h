@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "playlist/lines.h"
+
 enum ConvertResult {
 	kConverted,
 	kInputIsUtf16,	// refused before anything was written
@@ -11,15 +13,28 @@ enum ConvertResult {
 	kWriteFailed,
 };
 
-// Reads in line by line, rewrites each line and writes it to out, one line
-// of output for every line read. A UTF-8 byte-order mark stays in front of
+// A conversion under way. Its first line is read before the output is
+// opened, so that an input refused for what it is leaves the output alone.
+struct Conversion {
+	char buffer[kLineSize];
+	char *text;	// the line in buffer, past a UTF-8 byte-order mark
+	size_t stored;
+	bool cut;
+	bool more;
+	bool utf8_mark;
+};
+
+// Reads the first line of in; refuses a UTF-16 playlist and a stream that
+// cannot be read. Writes nothing.
+ConvertResult StartConversion(FILE *in, Conversion *conversion);
+
+// Writes the first line and converts the rest of in to out, one line of
+// output for every line read. A UTF-8 byte-order mark stays in front of
 // the first line, which is rewritten as if it were not there. out is
 // flushed but not closed.
-ConvertResult ConvertPlaylist(FILE *in, FILE *out);
+ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion);
 
-// The file name begins with a UTF-16 byte-order mark. Looks before the
-// file is renamed or its output created; a file that cannot be read has
-// no mark.
-bool HasUtf16Mark(const char *name);
+// Both steps at once.
+ConvertResult ConvertPlaylist(FILE *in, FILE *out);
 
 #endif

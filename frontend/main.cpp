@@ -1,6 +1,7 @@
 // tandrel: rewrites a playlist written on Windows so that UNIX players can
 // follow its entries. One name rewrites that playlist in place, by way of a
 // temporary file; two names read the first and write the second.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -16,27 +17,42 @@ static const size_t kNameSize = 4096;
 static char input_buffer[1 << 17];
 static char output_buffer[1 << 17];
 
-// Opens a stream with one of the buffers above.
-static FILE *OpenStream(const char *name, const char *mode, char *buffer)
-{
-	FILE *stream = fopen(name, mode);
+// What an interrupt must know to put an in-place run's playlist back.
+// Changed only while interrupts are held.
+static volatile sig_atomic_t original_at_temp;	// renamed, not yet removed
+static volatile sig_atomic_t output_created;
+static char playlist_path[kNameSize];
+static FileFacts original;
+static FileFacts output;
 
-	// Without the larger buffer the stream only runs slower.
+// Without the larger buffer the stream only runs slower.
+static FILE *WithBuffer(FILE *stream, char *buffer)
+{
 	if (stream != nullptr)
 		(void)setvbuf(stream, buffer, _IOFBF, sizeof input_buffer);
 	return stream;
 }
 
 // Messages are all tandrel says, and it has nowhere else to report that
-// standard output failed: the exit status still tells what happened.
+// standard output failed: the exit status still tells what happened. Each
+// goes out at once, so that it comes before whatever the run does next and
+// is not lost if the run is killed.
 static void Say(const char *line, const char *more = "")
 {
 	(void)printf("%s%s\n", line, more);
+	(void)fflush(stdout);
 }
 
 static void SayProgress(const char *input_name, const char *output_name)
 {
 	(void)printf(kProgressFormat, input_name, output_name);
+	(void)fflush(stdout);
+}
+
+static int Fail(const char *message, int status)
+{
+	Say(message);
+	return status;
 }
 
 // Nothing was written to it: a failed close loses nothing.
@@ -55,20 +71,29 @@ static bool CopyName(char *storage, const char *name)
 	return true;
 }
 
-static const char *DescribeFailure(ConvertResult result, int *status)
+// What each result of a conversion says, and the status it ends with.
+struct Outcome {
+	ConvertResult result;
+	int status;
+	const char *message;
+};
+
+static constexpr Outcome kOutcomes[] = {
+	{kConverted, 0, ""},
+	{kInputIsUtf16, 1, kInputUtf16},
+	{kReadFailed, 1, kUnableRead},
+	{kWriteFailed, 2, kUnableWrite},
+};
+
+static constexpr bool EveryResultInItsPlace()
 {
-	switch (result) {
-	case kInputIsUtf16:
-		*status = 1;
-		return kInputUtf16;
-	case kReadFailed:
-		*status = 1;
-		return kUnableRead;
-	default:
-		*status = 2;
-		return kUnableWrite;
+	for (size_t i = 0; i < sizeof kOutcomes / sizeof kOutcomes[0]; i++) {
+		if (kOutcomes[i].result != static_cast<ConvertResult>(i))
+			return false;
 	}
+	return true;
 }
+static_assert(EveryResultInItsPlace(), "kOutcomes follows ConvertResult");
 
 // A failed close of the output is a failed write: the last buffer went then.
 static ConvertResult CloseStreams(FILE *in, FILE *out, ConvertResult result)
@@ -79,118 +104,181 @@ static ConvertResult CloseStreams(FILE *in, FILE *out, ConvertResult result)
 	return result;
 }
 
-// Gives the playlist its own name again, over a partial output when there
-// is one, and says where it is when that fails.
-static int PutBack(const char *playlist_name, bool over_output,
-                   const char *failure, int status)
+// Gives the original playlist its own name again: over the new file while
+// that name still leads to it, and never over anything else. Interrupts
+// call it too, so it only looks at names and renames.
+static void PutOriginalBack()
 {
-	bool back = over_output ? RenameReplacing(kTempName, playlist_name)
-	                        : RenameNoReplace(kTempName, playlist_name);
+	if (original_at_temp == 0 || !NameIsFile(kTempName, &original))
+		return;
+	if (output_created != 0 && NameIsFile(playlist_path, &output)) {
+		if (RenameReplacing(kTempName, playlist_path))
+			original_at_temp = 0;
+	} else if (RenameNoReplace(kTempName, playlist_path)) {
+		original_at_temp = 0;
+	}
+}
 
-	Say(failure, back ? "" : kKeptAsTemp);
+// Ends a failed in-place run once its files are closed: the playlist goes
+// back, and the message says where it is when it could not.
+static int FailInPlace(const char *message, int status)
+{
+	HoldInterrupts();
+	PutOriginalBack();
+	Say(message, original_at_temp != 0 ? kKeptAsTemp : "");
+	original_at_temp = 0;
+	ReleaseInterrupts();
 	return status;
+}
+
+// Closes both files of an in-place run that failed, then puts the playlist
+// back.
+static int FailWithFiles(FILE *in, FILE *out, const char *message, int status)
+{
+	HoldInterrupts();
+	(void)CloseRunFile(in);
+	(void)CloseRunFile(out);
+	ReleaseInterrupts();
+	return FailInPlace(message, status);
+}
+
+// The original goes to the temporary name. The run goes on only if what
+// went there is the very file it opened and read; anything else goes back.
+static bool MoveToTemp()
+{
+	HoldInterrupts();
+	bool moved = RenameNoReplace(playlist_path, kTempName);
+	if (moved && !NameIsFile(kTempName, &original)) {
+		(void)RenameNoReplace(kTempName, playlist_path);
+		moved = false;
+	}
+	original_at_temp = moved;
+	ReleaseInterrupts();
+	return moved;
+}
+
+// Creates the new playlist under the name the rename just freed.
+static FILE *CreateOutput()
+{
+	HoldInterrupts();
+	FILE *out = CreateExclusive(playlist_path, &original, &output);
+	output_created = out != nullptr;
+	ReleaseInterrupts();
+	return WithBuffer(out, output_buffer);
+}
+
+// The new playlist is complete and on disk, under the playlist's name:
+// only now may the original go.
+static int FinishInPlace(FILE *in, FILE *out)
+{
+	HoldInterrupts();
+	bool written = CloseSynced(out);
+	(void)CloseRunFile(in);
+	if (!written || !NameIsFile(playlist_path, &output)) {
+		ReleaseInterrupts();
+		return FailInPlace(kUnableWrite, 2);
+	}
+	if (!NameIsFile(kTempName, &original) || remove(kTempName) != 0)
+		Say(kTempLeft);
+	original_at_temp = 0;
+	ReleaseInterrupts();
+	return 0;
+}
+
+static int ConvertInPlace(FILE *in, Conversion *conversion)
+{
+	if (!MoveToTemp()) {
+		(void)CloseRunFile(in);
+		return Fail(PathExists(kTempName) ? kTempExists : kUnableInput, 1);
+	}
+	FILE *out = CreateOutput();
+	if (out == nullptr) {
+		(void)CloseRunFile(in);
+		return FailInPlace(kUnableOutput, 2);
+	}
+	// A second run that got hold of the new file first is converting it.
+	if (!LockExclusive(out) || !KeepOwnership(out, &original))
+		return FailWithFiles(in, out, kUnableOutput, 2);
+	ConvertResult result = FinishConversion(in, out, conversion);
+	if (result != kConverted) {
+		const Outcome &failure = kOutcomes[result];
+		return FailWithFiles(in, out, failure.message, failure.status);
+	}
+	return FinishInPlace(in, out);
 }
 
 static int RunInPlace(const char *name)
 {
-	char playlist_name[kNameSize];
-	unsigned mode;
-	int status;
+	Conversion conversion;
 
-	if (!CopyName(playlist_name, name)) {
-		Say(kUnableInput);
-		return 1;
+	SayProgress(kTempName, name);
+	FILE *in = WithBuffer(OpenRegularFile(name, &original), input_buffer);
+	if (in == nullptr)
+		return Fail(kUnableInput, 1);
+	if (!LockExclusive(in)) {
+		(void)CloseRunFile(in);
+		return Fail(kBusy, 1);
 	}
-	SayProgress(kTempName, playlist_name);
+	ConvertResult result = StartConversion(in, &conversion);
+	if (result != kConverted) {
+		(void)CloseRunFile(in);
+		return Fail(kOutcomes[result].message, kOutcomes[result].status);
+	}
 	// Whatever bears the temporary name is somebody's: never use it.
 	if (PathExists(kTempName)) {
-		Say(kTempExists);
-		return 1;
+		(void)CloseRunFile(in);
+		return Fail(kTempExists, 1);
 	}
-	if (!IsRegularFile(playlist_name) ||
-	    !GetPermissions(playlist_name, &mode)) {
-		Say(kUnableInput);
-		return 1;
+	// A link stays a link: the file it leads to is converted.
+	if (!ResolveLink(name, playlist_path, sizeof playlist_path)) {
+		(void)CloseRunFile(in);
+		return Fail(kUnableInput, 1);
 	}
-	if (HasUtf16Mark(playlist_name)) {
-		Say(kInputUtf16);
-		return 1;
-	}
-	if (!RenameNoReplace(playlist_name, kTempName)) {
-		Say(PathExists(kTempName) ? kTempExists : kUnableInput);
-		return 1;
-	}
-
-	FILE *in = OpenStream(kTempName, "rt", input_buffer);
-	if (in == nullptr)
-		return PutBack(playlist_name, false, kUnableInput, 1);
-	FILE *out = OpenStream(playlist_name, "wt", output_buffer);
-	if (out == nullptr) {
-		CloseInput(in);
-		return PutBack(playlist_name, false, kUnableOutput, 2);
-	}
-	if (!SetPermissions(out, mode)) {
-		CloseStreams(in, out, kConverted);
-		return PutBack(playlist_name, true, kUnableOutput, 2);
-	}
-	ConvertResult result = CloseStreams(in, out, ConvertPlaylist(in, out));
-	if (result != kConverted) {
-		const char *failure = DescribeFailure(result, &status);
-		return PutBack(playlist_name, true, failure, status);
-	}
-	if (remove(kTempName) != 0)
-		Say(kTempLeft);
-	return 0;
+	return ConvertInPlace(in, &conversion);
 }
 
-static int RunTwoFiles(const char *input, const char *output)
+static int RunTwoFiles(const char *input, const char *output_argument)
 {
 	char input_name[kNameSize];
 	char output_name[kNameSize];
-	int status;
+	Conversion conversion;
 
-	if (!CopyName(input_name, input)) {
-		Say(kUnableInput);
-		return 1;
+	SayProgress(input, output_argument);
+	if (!CopyName(input_name, input))
+		return Fail(kUnableInput, 1);
+	FILE *in = WithBuffer(fopen(input_name, "rt"), input_buffer);
+	if (in == nullptr)
+		return Fail(kUnableInput, 1);
+	// The input is looked at before the output is touched: a refusal
+	// leaves the output as it was.
+	ConvertResult result = StartConversion(in, &conversion);
+	if (result != kConverted) {
+		CloseInput(in);
+		return Fail(kOutcomes[result].message, kOutcomes[result].status);
 	}
-	if (!CopyName(output_name, output)) {
-		Say(kUnableOutput);
-		return 2;
-	}
-	SayProgress(input_name, output_name);
-
-	FILE *in = OpenStream(input_name, "rt", input_buffer);
-	if (in == nullptr) {
-		Say(kUnableInput);
-		return 1;
+	if (!CopyName(output_name, output_argument)) {
+		CloseInput(in);
+		return Fail(kUnableOutput, 2);
 	}
 	// Opening the output would empty the very file about to be read.
 	if (IsSameFile(in, output_name)) {
 		CloseInput(in);
-		Say(kSameFile);
-		return 2;
+		return Fail(kSameFile, 2);
 	}
-	if (IsRegularFile(input_name) && HasUtf16Mark(input_name)) {
-		CloseInput(in);
-		Say(kInputUtf16);
-		return 1;
-	}
-	FILE *out = OpenStream(output_name, "wt", output_buffer);
+	FILE *out = WithBuffer(fopen(output_name, "wt"), output_buffer);
 	if (out == nullptr) {
 		CloseInput(in);
-		Say(kUnableOutput);
-		return 2;
+		return Fail(kUnableOutput, 2);
 	}
-	ConvertResult result = CloseStreams(in, out, ConvertPlaylist(in, out));
-	if (result != kConverted) {
-		Say(DescribeFailure(result, &status));
-		return status;
-	}
+	result = CloseStreams(in, out, FinishConversion(in, out, &conversion));
+	if (result != kConverted)
+		return Fail(kOutcomes[result].message, kOutcomes[result].status);
 	return 0;
 }
 
 int main(int argc, char *argv[])
 {
+	CatchInterrupts(PutOriginalBack);
 	Say(kBanner);
 	if (argc < 2) {
 		Say(kNotice);

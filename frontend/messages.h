@@ -30,8 +30,11 @@ constexpr const char kUnableOutput[] = "Unable to open output file.";
 constexpr const char kUnableRead[] = "Unable to read input file.";
 constexpr const char kUnableWrite[] = "Unable to write output file.";
 constexpr const char kTempExists[] =
-	"A file named \"" TANDREL_TEMP_NAME "\" is in the way here; "
-	"move it away and try again.";
+	"A file named \"" TANDREL_TEMP_NAME "\" is in the way here. It may be "
+	"a playlist left by an interrupted run: look at it, give it back its "
+	"name or move it away, then try again.";
+constexpr const char kBusy[] =
+	"Another run is converting this playlist; try again when it has finished.";
 constexpr const char kInputUtf16[] =
 	"The input file is UTF-16; save it as UTF-8 or ANSI first.";
 constexpr const char kSameFile[] = "Input and output are the same file.";

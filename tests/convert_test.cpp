@@ -119,6 +119,47 @@ INSTANTIATE_TEST_SUITE_P(Playlists, ConvertTest,
 		return name;
 	});
 
+#if defined(TANDREL_FAILING_STREAMS)
+// A read or a write that fails midway is reported wherever in a line it
+// falls, never taken for the end of the playlist.
+TEST(ConvertPlaylist, FaultsMidwayAreReported)
+{
+	struct Fault {
+		const char *where;
+		string input;
+		size_t read_limit;
+		size_t write_limit;
+		ConvertResult result;
+	};
+	const size_t kAll = SIZE_MAX;
+	const string long_entry = Repeat("ab\\", 3000) + "\r\nnext";
+	const string zero_then_long = string("a\0", 2) + Repeat("b", 9000) + "\nc";
+	const string held_blanks = kLongA + Repeat(" ", 9000) + "x\n";
+	const Fault faults[] = {
+		{"first read", "x", 0, kAll, kReadFailed},
+		{"short line", "a\nb\nc", 2, kAll, kReadFailed},
+		{"overlong line", long_entry, 5000, kAll, kReadFailed},
+		{"skipping past a zero byte", zero_then_long, 6000, kAll, kReadFailed},
+		{"white space held across cuts", held_blanks, 8000, kAll, kReadFailed},
+		{"byte-order mark", kMark + "#x", kAll, 0, kWriteFailed},
+		{"short line", "a\nb", kAll, 3, kWriteFailed},
+		{"overlong line", long_entry, kAll, 4000, kWriteFailed},
+		{"white space held across cuts", held_blanks, kAll, 4095, kWriteFailed},
+		{"end of an overlong line", long_entry, kAll, 9002, kWriteFailed},
+	};
+	for (const Fault &fault : faults) {
+		FILE *in = FailingStream(fault.input, fault.read_limit, "r");
+		FILE *out = FailingStream("", fault.write_limit, "w");
+		ASSERT_NE(in, nullptr);
+		ASSERT_NE(out, nullptr);
+		setvbuf(out, nullptr, _IONBF, 0);	// every write reaches the stream
+		EXPECT_EQ(ConvertPlaylist(in, out), fault.result) << fault.where;
+		fclose(in);
+		fclose(out);
+	}
+}
+#endif
+
 TEST(ConvertPlaylist, ReadErrorIsNotEndOfFile)
 {
 	// On Linux a directory opens as a stream and then fails to read.

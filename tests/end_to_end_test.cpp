@@ -16,9 +16,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,16 +30,22 @@ using std::string;
 
 namespace {
 
+using Names = std::vector<string>;
+
 struct Outcome {
 	int status;
 	string out;
 	string err;
 };
 
-struct Limits {
+struct Options {
 	rlim_t file_size = RLIM_INFINITY;
 	rlim_t open_files = RLIM_INFINITY;
 	bool as_nobody = false;	// when run by root, which no permission stops
+	bool closed_stdout = false;	// standard output a pipe nobody reads
+	const char *input = nullptr;	// standard input: these bytes, piped
+	std::vector<string> faults;	// strace arguments that inject faults
+	string folder;	// where it runs, below the work folder
 };
 
 string program;
@@ -120,6 +128,55 @@ const string kUnixList =
 	"\n"
 	"\n";
 
+// Copies of the Windows playlist, and what a run makes of them.
+string Copies(size_t count)
+{
+	string list;
+	list.reserve(count * kWindowsList.size());
+	while (count-- > 0)
+		list += kWindowsList;
+	return list;
+}
+
+string ConvertedCopies(size_t count)
+{
+	const string lines = kUnixList.substr(0, kUnixList.size() - 1);
+	string list;
+	list.reserve(count * lines.size() + 1);
+	while (count-- > 0)
+		list += lines;
+	return list + "\n";
+}
+
+// Enough bytes that a run can be caught in the middle.
+const size_t kBigCopies = 300000;
+
+const string &BigList()
+{
+	static const string big = Copies(kBigCopies);
+	return big;
+}
+
+// strace runs here and may trace its child.
+bool Traces()
+{
+	static const bool traces =
+		system("strace -qq -o /dev/null true >/dev/null 2>&1") == 0;
+	return traces;
+}
+
+// How an interrupted program ends: killed by the signal, or under Wine with
+// the low byte of Windows' STATUS_CONTROL_C_EXIT.
+int InterruptedStatus(int signal_number)
+{
+	return Emulated() ? 0x3A : 128 + signal_number;
+}
+
+const char kUnableInput[] = "Unable to open input file.";
+const char kUnableOutput[] = "Unable to open output file.";
+const char kUnableWrite[] = "Unable to write output file.";
+const char kKeptAsTemp[] = " The original playlist is now \"~tandrel-temp.m3u\".";
+
 class EndToEnd : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -137,6 +194,10 @@ protected:
 
 	void TearDown() override
 	{
+		for (const auto &started : run_of_) {	// left by a failed check
+			kill(started.first, SIGKILL);
+			waitpid(started.first, nullptr, 0);
+		}
 		std::error_code ignored;
 		fs::remove_all(scratch_, ignored);
 	}
@@ -162,10 +223,16 @@ protected:
 		return names;
 	}
 
-	Outcome Run(const std::vector<string> &args, Limits limits = Limits())
+	// Starts the program as a user would: signals at their defaults and
+	// none blocked, whatever the test runner set.
+	pid_t Start(const std::vector<string> &args, const Options &options = Options())
 	{
-		fs::path out = scratch_ / "stdout", err = scratch_ / "stderr";
+		const string run = std::to_string(runs_++);
+		fs::path out = scratch_ / ("stdout" + run), err = scratch_ / ("stderr" + run);
 		std::vector<string> words;
+		if (!options.faults.empty())
+			words = {"strace", "-f", "-qq", "-o", "/dev/null"};
+		words.insert(words.end(), options.faults.begin(), options.faults.end());
 		words.insert(words.end(), launcher.begin(), launcher.end());
 		words.push_back(program_);
 		words.insert(words.end(), args.begin(), args.end());
@@ -177,42 +244,125 @@ protected:
 		fflush(nullptr);
 		pid_t child = fork();
 		if (child == 0) {
-			int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-			int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-			int null_fd = open("/dev/null", O_RDONLY);
-			if (out_fd < 0 || err_fd < 0 || null_fd < 0 ||
-			    dup2(null_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
-			    dup2(err_fd, 2) < 0 || chdir(work_.c_str()) != 0)
-				_exit(126);
-			closefrom(3);
-			umask(022);
-			signal(SIGXFSZ, SIG_IGN);
-			struct rlimit size = {limits.file_size, limits.file_size};
-			struct rlimit files = {limits.open_files, limits.open_files};
-			if (setrlimit(RLIMIT_FSIZE, &size) != 0 ||
-			    (limits.open_files != RLIM_INFINITY &&
-			     setrlimit(RLIMIT_NOFILE, &files) != 0))
-				_exit(126);
-			if (limits.as_nobody && getuid() == 0 &&
-			    (setgid(65534) != 0 || setuid(65534) != 0))
-				_exit(126);
+			Child(out, err, options);
 			execvp(argv[0], argv.data());
 			_exit(127);
 		}
+		run_of_[child] = run;
+		return child;
+	}
+
+	void Child(const fs::path &out, const fs::path &err, const Options &options)
+	{
+		int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		int in_fd = open("/dev/null", O_RDONLY);
+		int pipe_fds[2];
+		if (options.input != nullptr || options.closed_stdout) {
+			if (pipe(pipe_fds) != 0)
+				_exit(126);
+			if (options.input != nullptr) {	// small: fits the pipe
+				size_t size = strlen(options.input);
+				if (write(pipe_fds[1], options.input, size) != static_cast<ssize_t>(size))
+					_exit(126);
+				in_fd = pipe_fds[0];
+			} else {
+				out_fd = pipe_fds[1];
+			}
+			close(options.input != nullptr ? pipe_fds[1] : pipe_fds[0]);
+		}
+		const fs::path folder = work_ / options.folder;
+		if (out_fd < 0 || err_fd < 0 || in_fd < 0 || dup2(in_fd, 0) < 0 ||
+		    dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 || chdir(folder.c_str()) != 0)
+			_exit(126);
+		closefrom(3);
+		umask(022);
+		sigset_t none;
+		sigemptyset(&none);
+		sigprocmask(SIG_SETMASK, &none, nullptr);
+		for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ})
+			signal(signal_number, SIG_DFL);
+		// Windows has no SIGXFSZ: under Wine a file size limit would end
+		// the emulator, where Windows would fail the write.
+		if (Emulated())
+			signal(SIGXFSZ, SIG_IGN);
+		struct rlimit size = {options.file_size, options.file_size};
+		struct rlimit files = {options.open_files, options.open_files};
+		struct rlimit no_core = {0, 0};
+		if (setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
+		    (options.open_files != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0))
+			_exit(126);
+		if (!options.faults.empty()) {	// LeakSanitizer cannot work under strace
+			const char *asan = getenv("ASAN_OPTIONS");
+			string settings = (asan != nullptr ? string(asan) + ":" : "") + "detect_leaks=0";
+			setenv("ASAN_OPTIONS", settings.c_str(), 1);
+		}
+		if (options.as_nobody && getuid() == 0 &&
+		    (setgid(65534) != 0 || setuid(65534) != 0))
+			_exit(126);
+	}
+
+	// Waits for a started run to end; strace's own notes are not the
+	// program's.
+	Outcome Finish(pid_t child)
+	{
 		int status = 0;
 		waitpid(child, &status, 0);
 		Outcome outcome;
 		outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-		outcome.out = Slurp(out);
-		outcome.err = Slurp(err);
+		const string run = run_of_[child];
+		run_of_.erase(child);
+		outcome.out = Slurp(scratch_ / ("stdout" + run));
+		std::istringstream err(Slurp(scratch_ / ("stderr" + run)));
+		for (string line; std::getline(err, line);) {
+			if (line.rfind("strace: ", 0) != 0)
+				outcome.err += line + "\n";
+		}
 		return outcome;
+	}
+
+	Outcome Run(const std::vector<string> &args, const Options &options = Options())
+	{
+		return Finish(Start(args, options));
+	}
+
+	// Until ready says so, while the run goes on; false if it ended first.
+	template <typename Ready>
+	bool WaitWhileRunning(pid_t child, Ready ready)
+	{
+		for (;;) {
+			if (ready())
+				return true;
+			siginfo_t info = {};
+			if (waitid(P_PID, child, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+			    info.si_pid == child)
+				return false;
+		}
+	}
+
+	// Lets a run go on until every file named holds bytes, then stops it: a
+	// run caught in the middle, whatever the machine's speed.
+	void StopOnceWritten(pid_t child, const Names &names)
+	{
+		ASSERT_TRUE(WaitWhileRunning(child, [&] {
+			for (const string &name : names) {
+				std::error_code missing;
+				if (fs::file_size(At(name), missing) == 0 || missing)
+					return false;
+			}
+			return true;
+		})) << "the run ended before " << names.back() << " held anything";
+		kill(child, SIGSTOP);
+		int status;
+		ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+		ASSERT_TRUE(WIFSTOPPED(status));
 	}
 
 	// Runs and checks status, standard output and an empty standard error.
 	void Expect(const std::vector<string> &args, int status,
-	            const string &out, Limits limits = Limits())
+	            const string &out, const Options &options = Options())
 	{
-		Outcome outcome = Run(args, limits);
+		Outcome outcome = Run(args, options);
 		EXPECT_EQ(outcome.status, status);
 		EXPECT_EQ(outcome.out, out);
 		EXPECT_EQ(outcome.err, "");
@@ -221,9 +371,9 @@ protected:
 	string program_;
 	fs::path scratch_;
 	fs::path work_;
+	int runs_ = 0;
+	std::map<pid_t, string> run_of_;	// where each run's output goes
 };
-
-using Names = std::vector<string>;
 
 TEST_F(EndToEnd, NoArgumentPrintsNoticeAndUsage)
 {
@@ -333,6 +483,12 @@ TEST_F(EndToEnd, Utf16PlaylistIsRefusedUntouched)
 	Expect({"big.m3u"}, 1, Said(kTemp, "big.m3u", message));
 	Expect({"little.m3u", "out.m3u"}, 1, Said("little.m3u", "out.m3u", message));
 	Expect({"big.m3u", "new.m3u"}, 1, Said("big.m3u", "new.m3u", message));
+	if (!Emulated()) {	// through a pipe, which cannot be looked at twice
+		Options piped;
+		piped.input = "\xFF\xFE#\x01";
+		Expect({"/dev/stdin", "out.m3u"}, 1, Said("/dev/stdin", "out.m3u", message), piped);
+		Expect({"/dev/stdin", "new.m3u"}, 1, Said("/dev/stdin", "new.m3u", message), piped);
+	}
 	EXPECT_EQ(Read("little.m3u"), little);
 	EXPECT_EQ(Read("big.m3u"), big);
 	EXPECT_EQ(Read("out.m3u"), "keep me");
@@ -392,11 +548,14 @@ TEST_F(EndToEnd, LongNamesWorkAndTooLongNamesTouchNothing)
 		EXPECT_FALSE(fs::exists(At(kTemp)));
 		return;
 	}
-	const string huge(5000, 'n');	// past what Linux takes
+	// Past what Linux takes: refused, and checked in the order of the run,
+	// input first.
+	const string huge(5000, 'n');
 	Write("in.m3u", "x");
-	Expect({huge}, 1, Nl(kBanner + "Unable to open input file.\n"));
-	Expect({huge, "out.m3u"}, 1, Nl(kBanner + "Unable to open input file.\n"));
-	Expect({"in.m3u", huge}, 2, Nl(kBanner + "Unable to open output file.\n"));
+	Expect({huge}, 1, Said(kTemp, huge, kUnableInput));
+	Expect({huge, "out.m3u"}, 1, Said(huge, "out.m3u", kUnableInput));
+	Expect({"in.m3u", huge}, 2, Said("in.m3u", huge, kUnableOutput));
+	Expect({"none.m3u", huge}, 1, Said("none.m3u", huge, kUnableInput));
 	EXPECT_EQ(Read("in.m3u"), "x");
 	EXPECT_FALSE(fs::exists(At("out.m3u")));
 	EXPECT_FALSE(fs::exists(At(kTemp)));
@@ -405,8 +564,9 @@ TEST_F(EndToEnd, LongNamesWorkAndTooLongNamesTouchNothing)
 TEST_F(EndToEnd, StaleTemporaryFileIsNeverUsed)
 {
 	const string stale = "somebody's file";
-	const string message = "A file named \"~tandrel-temp.m3u\" is in the way here; "
-	                       "move it away and try again.";
+	const string message = "A file named \"~tandrel-temp.m3u\" is in the way here. "
+	                       "It may be a playlist left by an interrupted run: look at "
+	                       "it, give it back its name or move it away, then try again.";
 	Write("list.m3u", kWindowsList);
 	Write(kTemp, stale);
 
@@ -468,13 +628,28 @@ TEST_F(EndToEnd, RenameWithoutPermissionTouchesNothing)
 	Write("list.m3u", kWindowsList);
 	chmod(scratch_.c_str(), 0755);
 	chmod(work_.c_str(), 0555);
-	Limits nobody;
+	Options nobody;
 	nobody.as_nobody = true;
 
 	Expect({"list.m3u"}, 1, Said(kTemp, "list.m3u", "Unable to open input file."),
 	       nobody);
 	chmod(work_.c_str(), 0755);
 	EXPECT_EQ(Read("list.m3u"), kWindowsList);
+	EXPECT_EQ(Files(), Names{"list.m3u"});
+	if (getuid() != 0)
+		return;	// only root can start a run in a folder it cannot search
+
+	// A current folder that cannot even be searched hides no file in the
+	// way: the rename is what fails.
+	const fs::path shared = scratch_ / "shared", playlist = shared / "list.m3u";
+	fs::create_directory(shared);
+	std::ofstream(playlist, std::ios::binary) << kWindowsList;
+	chmod(shared.c_str(), 0777);
+	chmod(playlist.c_str(), 0666);
+	chmod(work_.c_str(), 0700);
+	Expect({playlist.string()}, 1, Said(kTemp, playlist.string(), kUnableInput), nobody);
+	chmod(work_.c_str(), 0755);
+	EXPECT_EQ(Slurp(playlist), kWindowsList);
 	EXPECT_EQ(Files(), Names{"list.m3u"});
 }
 
@@ -484,12 +659,12 @@ TEST_F(EndToEnd, InPlaceFailuresPutThePlaylistBack)
 {
 	struct Case {
 		const char *why;
-		Limits limits;
+		Options options;
 		const char *message;
 	};
-	Limits three_files;	// standard input, output and error, and the input
+	Options three_files;	// standard input, output and error, and the input
 	three_files.open_files = 4;
-	Limits one_kilobyte;	// SIGXFSZ ignored: writes past it fail
+	Options one_kilobyte;	// SIGXFSZ at its default, as users have it
 	one_kilobyte.file_size = 1024;
 	string big;
 	while (big.size() < 8192)
@@ -500,7 +675,7 @@ TEST_F(EndToEnd, InPlaceFailuresPutThePlaylistBack)
 	                         Case{"file size limit", one_kilobyte,
 	                              "Unable to write output file."}}) {
 		// An emulator itself needs more open files than that.
-		if (Emulated() && test.limits.open_files != RLIM_INFINITY)
+		if (Emulated() && test.options.open_files != RLIM_INFINITY)
 			continue;
 		Write("list.m3u", big, 0600);
 		// Wine's server, started by a run without the limit, outlives
@@ -508,7 +683,7 @@ TEST_F(EndToEnd, InPlaceFailuresPutThePlaylistBack)
 		if (Emulated())
 			Run({});
 		Expect({"list.m3u"}, 2, Said(kTemp, "list.m3u", test.message),
-		       test.limits);
+		       test.options);
 		EXPECT_EQ(Read("list.m3u"), big) << test.why;
 		EXPECT_EQ(Files(), Names{"list.m3u"}) << test.why;
 	}
@@ -529,9 +704,11 @@ TEST_F(EndToEnd, ReadFailureIsNotEndOfFile)
 	if (Emulated())
 		GTEST_SKIP() << "the emulated C library refuses to open a folder";
 	fs::create_directory(At("folder.m3u"));
+	Write("out.m3u", "keep me");
 	Expect({"folder.m3u", "out.m3u"}, 1,
 	       Said("folder.m3u", "out.m3u", "Unable to read input file."));
 	EXPECT_TRUE(fs::is_directory(At("folder.m3u")));
+	EXPECT_EQ(Read("out.m3u"), "keep me");
 }
 
 TEST_F(EndToEnd, SameFileTwiceIsRefused)
@@ -553,17 +730,199 @@ TEST_F(EndToEnd, SameFileTwiceIsRefused)
 	}
 }
 
-TEST_F(EndToEnd, InPlaceKeepsPermissionBits)
+// Run by root on somebody else's playlist, an in-place run keeps owner,
+// group, permission, set-id and sticky bits; anyone keeps their own.
+TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 {
 	if (Emulated())
 		GTEST_SKIP() << "Windows has no permission bits to keep";
-	for (mode_t mode : {0600, 0640, 0604}) {
-		Write("list.m3u", kWindowsList, mode);
+	struct Keep {
+		mode_t mode;
+		uid_t owner;
+		gid_t group;
+	};
+	std::vector<Keep> keeps = {{0600, getuid(), getgid()}, {0604, getuid(), getgid()},
+	                           {02750, getuid(), getgid()}};
+	if (getuid() == 0)
+		keeps.insert(keeps.end(), {{0640, 65534, 65534}, {04755, 65534, 65534},
+		                           {01644, 65534, 0}});
+	for (const Keep &keep : keeps) {
+		Write("list.m3u", kWindowsList);
+		ASSERT_EQ(chown(At("list.m3u").c_str(), keep.owner, keep.group), 0);
+		ASSERT_EQ(chmod(At("list.m3u").c_str(), keep.mode), 0);
 		Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"));
 		struct stat status;
 		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
-		EXPECT_EQ(status.st_mode & 0777, mode);
+		EXPECT_EQ(status.st_mode & 07777, keep.mode);
+		EXPECT_EQ(status.st_uid, keep.owner);
+		EXPECT_EQ(status.st_gid, keep.group);
 		EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
+	}
+}
+
+// Ctrl-C, kill or a closed terminal in the middle of an in-place run: the
+// playlist is back under its name before the process ends as the signal
+// ends it, and what it said is out. A two-file run leaves its input alone.
+TEST_F(EndToEnd, InterruptedRunsLeaveThePlaylistWhole)
+{
+	const string &big = BigList();
+	std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+	if (Emulated())	// Wine makes a console event of SIGINT alone
+		signals = {SIGINT};
+	for (int signal_number : signals) {
+		Write("list.m3u", big);
+		pid_t child = Start({"list.m3u"});
+		StopOnceWritten(child, {kTemp, "list.m3u"});
+		ASSERT_LT(fs::file_size(At("list.m3u")), big.size()) << "not caught midway";
+		kill(child, signal_number);
+		kill(child, SIGCONT);
+		Outcome outcome = Finish(child);
+		EXPECT_EQ(outcome.status, InterruptedStatus(signal_number));
+		EXPECT_EQ(outcome.out, Said(kTemp, "list.m3u"));
+		EXPECT_TRUE(Read("list.m3u") == big) << strsignal(signal_number);
+		EXPECT_EQ(Files(), Names{"list.m3u"}) << strsignal(signal_number);
+	}
+	pid_t child = Start({"list.m3u", "out.m3u"});
+	StopOnceWritten(child, {"out.m3u"});
+	kill(child, SIGINT);
+	kill(child, SIGCONT);
+	EXPECT_EQ(Finish(child).status, InterruptedStatus(SIGINT));
+	EXPECT_TRUE(Read("list.m3u") == big);
+}
+
+// A run in another folder (so with another temporary file) while the first
+// is midway refuses before it renames anything; the first goes through.
+TEST_F(EndToEnd, SecondRunAtOnceRefuses)
+{
+	Write("list.m3u", BigList());
+	fs::create_directory(At("other"));
+	pid_t first = Start({"list.m3u"});
+	StopOnceWritten(first, {kTemp, "list.m3u"});
+	Options elsewhere;
+	elsewhere.folder = "other";
+	Expect({"../list.m3u"}, 1, Said(kTemp, "../list.m3u",
+	       "Another run is converting this playlist; try again when it has finished."),
+	       elsewhere);
+	kill(first, SIGCONT);
+	EXPECT_EQ(Finish(first).status, 0);
+	EXPECT_TRUE(Read("list.m3u") == Nl(ConvertedCopies(kBigCopies)));
+	EXPECT_EQ(Files(), (Names{"list.m3u", "other"}));
+}
+
+TEST_F(EndToEnd, ClosedStandardOutputNeverStopsARun)
+{
+	Write("list.m3u", kWindowsList);
+	Options closed;
+	closed.closed_stdout = true;
+	EXPECT_EQ(Run({"list.m3u"}, closed).status, 0);
+	EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
+	if (Emulated())
+		return;	// no /dev/stdout there
+	// The messages are out before the output is opened: standard output
+	// as the output ends up holding the playlist, not the banner.
+	Write("in.m3u", kWindowsList);
+	Expect({"in.m3u", "/dev/stdout"}, 0, kUnixList);
+}
+
+// A link stays a link, and what it leads to is converted, wherever the
+// run starts; a link to nothing is no playlist.
+TEST_F(EndToEnd, InPlaceThroughALinkConvertsWhatItLeadsTo)
+{
+	if (Emulated())
+		GTEST_SKIP() << "UNIX links";
+	fs::create_directory(At("d"));
+	Write("d/real.m3u", "REAL\\x\r\n");
+	fs::create_symlink("real.m3u", At("d/link.m3u"));
+	fs::create_symlink("d/link.m3u", At("chain.m3u"));
+	Write("real.m3u", "WRONG\\y\r\n");
+	fs::create_symlink("nowhere.m3u", At("dangling.m3u"));
+
+	Expect({"d/link.m3u"}, 0, Said(kTemp, "d/link.m3u"));
+	Expect({"chain.m3u"}, 0, Said(kTemp, "chain.m3u"));
+	Expect({"dangling.m3u"}, 1, Said(kTemp, "dangling.m3u", kUnableInput));
+	EXPECT_EQ(fs::read_symlink(At("d/link.m3u")), "real.m3u");
+	EXPECT_EQ(Read("d/real.m3u"), "./REAL/x\n\n\n");
+	EXPECT_EQ(Read("real.m3u"), "WRONG\\y\r\n");
+	EXPECT_EQ(Files(), (Names{"chain.m3u", "d", "dangling.m3u", "real.m3u"}));
+}
+
+// Whatever takes the playlist's name between the rename and the creation
+// of the new file is neither followed nor replaced: the original stays
+// under the temporary name, and the message says so.
+TEST_F(EndToEnd, NameTakenMidwayIsNeverFollowed)
+{
+	if (Emulated() || !Traces())
+		GTEST_SKIP() << "needs strace on a native program";
+	Write("list.m3u", kWindowsList);
+	Write("victim", "not yours");
+	Options slow;	// two seconds' pause just before the new file is made
+	slow.faults = {"-P", "list.m3u", "-e", "inject=openat:delay_enter=2000000:when=2"};
+	pid_t child = Start({"list.m3u"}, slow);
+	ASSERT_TRUE(WaitWhileRunning(child, [&] { return fs::exists(At(kTemp)); }));
+	fs::create_symlink("victim", At("list.m3u"));
+	Outcome outcome = Finish(child);
+	EXPECT_EQ(outcome.status, 2);
+	EXPECT_EQ(outcome.out, Said(kTemp, "list.m3u", string(kUnableOutput) + kKeptAsTemp));
+	EXPECT_EQ(Read("victim"), "not yours");
+	EXPECT_EQ(Read(kTemp), kWindowsList);
+}
+
+// Faults forced on the system calls of an in-place run, as a full disk, a
+// file system without permission bits or hard links, or a second run
+// would cause them.
+TEST_F(EndToEnd, InjectedFaultsLoseNothing)
+{
+	if (Emulated() || !Traces())
+		GTEST_SKIP() << "needs strace on a native program";
+	struct Case {
+		const char *why;
+		Names faults;
+		mode_t mode;
+		int status;
+		string message;
+		bool converted;
+	};
+	const string temp = At(kTemp).string();
+	const string kept = "Unable to remove \"~tandrel-temp.m3u\", which still holds the original playlist.";
+	const Case cases[] = {
+		{"sync fails", {"-P", "list.m3u", "-e", "inject=fsync:error=EIO"}, 0644, 2, kUnableWrite, false},
+		{"close fails", {"-P", "list.m3u", "-e", "inject=close:error=EIO:when=1"}, 0644, 2, kUnableWrite, false},
+		{"read fails midway", {"-P", temp, "-e", "inject=read:error=EIO"}, 0644, 1, "Unable to read input file.", false},
+		{"name taken", {"-P", "list.m3u", "-e", "inject=openat:error=EEXIST:when=2"}, 0644, 2, kUnableOutput, false},
+		{"new file locked", {"-P", "list.m3u", "-e", "inject=flock:error=EAGAIN:when=2"}, 0644, 2, kUnableOutput, false},
+		{"playlist locked", {"-P", "list.m3u", "-e", "inject=flock:error=EAGAIN:when=1"}, 0644, 1,
+		 "Another run is converting this playlist; try again when it has finished.", false},
+		{"no renameat2", {"-e", "inject=renameat2:error=EINVAL"}, 0644, 0, "", true},
+		{"no renameat2, no links", {"-e", "inject=renameat2:error=EINVAL", "-e", "inject=link,linkat:error=EPERM"},
+		 0644, 1, kUnableInput, false},
+		{"no bits, the same anyway", {"-e", "inject=fchmod:error=EPERM"}, 0600, 0, "", true},
+		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput, false},
+		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", true},
+		{"temporary file stays", {"-P", kTemp, "-e", "inject=unlink,unlinkat:error=EACCES"}, 0644, 0, kept, true},
+	};
+	const size_t copies = 10000;	// past the first read, which comes before the rename
+	const string playlist = Copies(copies);
+
+	for (const Case &test : cases) {
+		Write("list.m3u", playlist, test.mode);
+		Options options;
+		options.faults = test.faults;
+		Expect({"list.m3u"}, test.status, Said(kTemp, "list.m3u", test.message), options);
+		struct stat status;
+		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
+		EXPECT_EQ(status.st_mode & 07777, test.mode) << test.why;
+		if (test.converted)
+			EXPECT_TRUE(Read("list.m3u") == ConvertedCopies(copies)) << test.why;
+		else
+			EXPECT_TRUE(Read("list.m3u") == playlist) << test.why;
+		Names files = {"list.m3u"};
+		if (test.message == kept) {
+			EXPECT_TRUE(Read(kTemp) == playlist);
+			files.push_back(kTemp);
+		}
+		EXPECT_EQ(Files(), files) << test.why;
+		std::error_code ignored;
+		fs::remove(At(kTemp), ignored);
 	}
 }
 

@@ -2,7 +2,10 @@
 #ifndef TANDREL_TESTS_STREAM_UTIL_H
 #define TANDREL_TESTS_STREAM_UTIL_H
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 // A temporary file holding bytes, open for reading from its start.
@@ -28,5 +31,57 @@ inline std::string ContentsOf(FILE *stream)
 		bytes += static_cast<char>(c);
 	return bytes;
 }
+
+#if defined(__GLIBC__)
+#define TANDREL_FAILING_STREAMS 1
+
+// A stream whose reads or writes fail (EIO) once it has passed on limit
+// bytes, as a disk or a network file system may fail midway.
+struct Failing {
+	std::string bytes;	// what is read, or what was written
+	size_t limit;
+	size_t done;
+};
+
+inline ssize_t ReadFailing(void *cookie, char *buffer, size_t size)
+{
+	Failing *failing = static_cast<Failing *>(cookie);
+	if (failing->done == failing->limit && failing->done < failing->bytes.size()) {
+		errno = EIO;
+		return -1;
+	}
+	size_t end = std::min({failing->bytes.size(), failing->limit, failing->done + size});
+	memcpy(buffer, failing->bytes.data() + failing->done, end - failing->done);
+	ssize_t count = static_cast<ssize_t>(end - failing->done);
+	failing->done = end;
+	return count;
+}
+
+inline ssize_t WriteFailing(void *cookie, const char *buffer, size_t size)
+{
+	Failing *failing = static_cast<Failing *>(cookie);
+	size_t room = failing->limit - failing->done;
+	if (room == 0) {
+		errno = EIO;
+		return -1;
+	}
+	size_t count = std::min(room, size);
+	failing->bytes.append(buffer, count);
+	failing->done += count;
+	return static_cast<ssize_t>(count);
+}
+
+inline int CloseFailing(void *cookie)
+{
+	delete static_cast<Failing *>(cookie);
+	return 0;
+}
+
+inline FILE *FailingStream(const std::string &bytes, size_t limit, const char *mode)
+{
+	cookie_io_functions_t functions = {ReadFailing, WriteFailing, nullptr, CloseFailing};
+	return fopencookie(new Failing{bytes, limit, 0}, mode, functions);
+}
+#endif
 
 #endif
