@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/convert.h"
+#include "playlist/convert.h"
 #include "playlist/lines.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/convert.h"
+#include "playlist/convert.h"
 #include "frontend/messages.h"
 #include "frontend/platform.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "frontend/convert.h"
+#include "playlist/convert.h"
 
 namespace {
 
@@ -96,15 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		abort();
 	}
 	if (output != expected) {
-		fprintf(stderr, "output differs from the model at byte %zu\n",
-		        output.size() < expected.size() ? output.size()
-		                                        : expected.size());
-		for (size_t i = 0; i < output.size() && i < expected.size(); i++) {
-			if (output[i] != expected[i]) {
-				fprintf(stderr, "first difference at byte %zu\n", i);
-				break;
-			}
-		}
+		size_t at = 0;
+		while (at < output.size() && at < expected.size() &&
+		       output[at] == expected[at])
+			at++;
+		fprintf(stderr, "output (%zu bytes) differs from the model (%zu bytes) "
+		        "first at byte %zu\n", output.size(), expected.size(), at);
 		abort();
 	}
 	return 0;

@@ -5,10 +5,18 @@
 #include <cstddef>
 #include <cstdio>
 
-// Size of a line buffer. ReadLine is given one byte less than that minus
-// three, so that an entry with the "./" prefix still fits with its zero.
-constexpr size_t kLineSize = 4096;
-constexpr size_t kLineCapacity = 4092;
+// Size of a line buffer. A build for the tests may make it tiny, so that
+// short inputs reach the paths of lines longer than the buffer.
+#ifndef TANDREL_LINE_SIZE
+#define TANDREL_LINE_SIZE 4096
+#endif
+constexpr size_t kLineSize = TANDREL_LINE_SIZE;
+
+// The longest line read is kLineCapacity - 1 bytes. Rewriting puts "./" in
+// front, and a zero, or the line feed written in its place, goes after it:
+// kLineCapacity + 2 bytes, two short of the buffer's size.
+constexpr size_t kLineCapacity = kLineSize - 4;
+static_assert(kLineCapacity >= 8, "a line buffer holds a UTF-8 mark and more");
 
 // Reads the next line of stream into line: at most capacity - 1 bytes, then
 // a zero. The line feed is consumed and not stored; trailing white space is
@@ -19,7 +27,9 @@ constexpr size_t kLineCapacity = 4092;
 // is lost: *cut (when given) is then true and the caller knows the same
 // line goes on, and trailing white space is left, since the line's real end
 // is further on. *stored (when given) gets the number of bytes kept, zero
-// bytes included. Capacity must be at least 2 for reading to advance.
+// bytes included. A capacity below 2 leaves no room to advance: the call is
+// refused, reads nothing, stores an empty line where it can, sets errno to
+// EINVAL and returns false.
 bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut = nullptr,
               size_t *stored = nullptr);
 
@@ -32,7 +42,31 @@ void RewriteLine(char *line);
 // Stores to at every byte of text that equals from.
 void ReplaceChar(char *text, char from, char to);
 
+// The rules of a line, which lines of any length share.
+
+// What a line's first byte makes of it.
+enum LineKind {
+	kKeptLine,	// a comment, or the empty line: as it is
+	kDotEntry,	// an entry that begins with a dot: slashes only
+	kEntry,	// any other entry: "./" in front, then slashes
+};
+
+constexpr char kEntryPrefix[] = "./";
+constexpr size_t kEntryPrefixLength = 2;
+
+LineKind KindOf(char first);
+
+// Turns every back-slash of length bytes of an entry into a slash.
+void ReplaceBackSlashes(char *text, size_t length);
+
 // White space as the line reader trims it; no byte of 0x80 or above is.
 bool IsWhiteSpace(char byte);
+
+// The length of text once its trailing white space is gone.
+size_t TrimmedLength(const char *text, size_t length);
+
+// RewriteLine on a line of known length, followed by its zero and two
+// bytes of room; returns the new length.
+size_t RewriteText(char *line, size_t length);
 
 #endif

@@ -1,5 +1,7 @@
 #include "playlist/lines.h"
 
+#include <cerrno>
+
 #include "playlist/stream_bytes.h"
 
 bool IsWhiteSpace(char byte)
@@ -17,9 +19,22 @@ bool IsWhiteSpace(char byte)
 	}
 }
 
+size_t TrimmedLength(const char *text, size_t length)
+{
+	while (length > 0 && IsWhiteSpace(text[length - 1]))
+		length--;
+	return length;
+}
+
 bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut,
               size_t *stored)
 {
+	if (capacity < 2) {
+		if (capacity == 1)
+			line[0] = '\0';
+		errno = EINVAL;
+		return false;
+	}
 	const size_t limit = capacity - 1;
 	size_t count = 0;
 	bool at_bound = false;
@@ -36,12 +51,9 @@ bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut,
 		}
 		line[count++] = static_cast<char>(c);
 	}
+	if (!at_bound)
+		count = TrimmedLength(line, count);
 	line[count] = '\0';
-
-	if (!at_bound) {
-		while (count > 0 && IsWhiteSpace(line[count - 1]))
-			line[--count] = '\0';
-	}
 	if (cut != nullptr)
 		*cut = at_bound;
 	if (stored != nullptr)

@@ -15,16 +15,34 @@ void ReplaceChar(char *text, char from, char to)
 	ReplaceBytes(text, strlen(text), from, to);
 }
 
+void ReplaceBackSlashes(char *text, size_t length)
+{
+	ReplaceBytes(text, length, '\\', '/');
+}
+
+LineKind KindOf(char first)
+{
+	if (first == '#' || first == '\0')
+		return kKeptLine;
+	return first == '.' ? kDotEntry : kEntry;
+}
+
+size_t RewriteText(char *line, size_t length)
+{
+	LineKind kind = KindOf(line[0]);
+
+	if (kind == kKeptLine)
+		return length;
+	if (kind == kEntry) {
+		memmove(line + kEntryPrefixLength, line, length + 1);
+		memcpy(line, kEntryPrefix, kEntryPrefixLength);
+		length += kEntryPrefixLength;
+	}
+	ReplaceBackSlashes(line, length);
+	return length;
+}
+
 void RewriteLine(char *line)
 {
-	if (line[0] == '#' || line[0] == '\0')
-		return;
-	size_t length = strlen(line);
-	if (line[0] != '.') {
-		memmove(line + 2, line, length + 1);
-		line[0] = '.';
-		line[1] = '/';
-		length += 2;
-	}
-	ReplaceBytes(line, length, '\\', '/');
+	(void)RewriteText(line, strlen(line));
 }

@@ -5,14 +5,24 @@
 
 #include <cstdio>
 
-#if defined(_WIN32)
-#define ReadByte(stream) getc(stream)
-#define WriteBlock(bytes, count, stream) fwrite((bytes), 1, (count), (stream))
+// One thread owns each stream, so where the C library has calls that skip
+// the stream's lock (the build looks for them) they are used.
+inline int ReadByte(FILE *stream)
+{
+#if defined(TANDREL_HAVE_GETC_UNLOCKED)
+	return getc_unlocked(stream);
 #else
-// One thread owns each stream: no need to lock it for every byte.
-#define ReadByte(stream) getc_unlocked(stream)
-#define WriteBlock(bytes, count, stream) \
-	fwrite_unlocked((bytes), 1, (count), (stream))
+	return getc(stream);
 #endif
+}
+
+inline size_t WriteBlock(const char *bytes, size_t count, FILE *stream)
+{
+#if defined(TANDREL_HAVE_FWRITE_UNLOCKED)
+	return fwrite_unlocked(bytes, 1, count, stream);
+#else
+	return fwrite(bytes, 1, count, stream);
+#endif
+}
 
 #endif

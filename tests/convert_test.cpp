@@ -1,6 +1,11 @@
-#include "frontend/convert.h"
+#include "playlist/convert.h"
 
 #include <gtest/gtest.h>
+
+#if defined(__GLIBC__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include <string>
 
@@ -26,7 +31,9 @@ string Repeat(const string &piece, size_t count)
 }
 
 const string kMark = "\xEF\xBB\xBF";
-const string kLongA = Repeat("a", 4090);	// one short of the bound
+const string kLongA = Repeat("a", kLineCapacity - 2);	// one short of the bound
+// White space that outgrows the store and spills to the scratch file.
+const string kSpilled = Repeat(" \t", kHoldSize + kLineSize);
 
 std::vector<ConvertCase> ConvertCases()
 {
@@ -90,6 +97,13 @@ std::vector<ConvertCase> ConvertCases()
 		 "./" + kLongA + " \n", kConverted},
 		{"utf-8 mark before a long entry", kMark + Repeat("e\\", 3000),
 		 kMark + "./" + Repeat("e/", 3000) + "\n", kConverted},
+		{"trailing white space past the store is trimmed",
+		 "x" + kSpilled + "\r\n#y", "./x\n#y\n", kConverted},
+		{"white space past the store inside a line is kept",
+		 "y" + kSpilled + "z\\" + kSpilled + "\n" + kSpilled,
+		 "./y" + kSpilled + "z/\n\n", kConverted},
+		{"white space past the store then a zero byte is text",
+		 kSpilled + string("\0q", 2), "./" + kSpilled + "\n", kConverted},
 		{"many long lines", Repeat(Repeat("m", 4500) + "\r\n", 3),
 		 Repeat("./" + Repeat("m", 4500) + "\n", 3) + "\n", kConverted},
 	};
@@ -157,6 +171,28 @@ TEST(ConvertPlaylist, FaultsMidwayAreReported)
 		fclose(in);
 		fclose(out);
 	}
+}
+
+// With no file left to open, white space past the store has nowhere to
+// wait: the conversion fails rather than drop it or keep it wrongly.
+TEST(ConvertPlaylist, NoScratchFileIsAFailure)
+{
+	FILE *in = StreamOf("x" + kSpilled + "y");
+	FILE *out = tmpfile();
+	ASSERT_NE(in, nullptr);
+	ASSERT_NE(out, nullptr);
+	struct rlimit saved;
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+	int lowest_free = dup(0);
+	close(lowest_free);
+	struct rlimit none_left = {static_cast<rlim_t>(lowest_free), saved.rlim_max};
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none_left), 0);
+
+	ConvertResult result = ConvertPlaylist(in, out);
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+	EXPECT_EQ(result, kWriteFailed);
+	fclose(in);
+	fclose(out);
 }
 #endif
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +29,8 @@ std::string Repeat(char byte, size_t count)
 	return std::string(count, byte);
 }
 
-const std::string k4091 = Repeat('x', 4091);
+// A line that fills the buffer as the line loop uses it.
+const std::string kLongest = Repeat('x', kLineCapacity - 1);
 
 std::vector<ReaderCase> ReaderCases()
 {
@@ -53,10 +55,14 @@ std::vector<ReaderCase> ReaderCases()
 		 {{string("ab \0x", 5), true, false}, {"", false, false}}},
 		{"white space before a final zero byte stays",
 		 string("ab \0", 4), 4092, {{string("ab \0", 4), false, false}}},
-		{"exactly the bound", k4091 + "\nnext", 4092,
-		 {{k4091, true, false}, {"next", false, false}}},
-		{"one past the bound goes on, nothing lost", k4091 + "yz\n", 4092,
-		 {{k4091, true, true}, {"yz", true, false}, {"", false, false}}},
+		{"exactly the bound", kLongest + "\nnext", kLineCapacity,
+		 {{kLongest, true, false}, {"next", false, false}}},
+		{"one past the bound goes on, nothing lost", kLongest + "yz\n",
+		 kLineCapacity,
+		 {{kLongest, true, true}, {"yz", true, false}, {"", false, false}}},
+		{"4091 characters, as the program reads them",
+		 Repeat('x', 4091) + "\nnext", 4092,
+		 {{Repeat('x', 4091), true, false}, {"next", false, false}}},
 		{"no trimming at a cut", "ab  cd", 4,
 		 {{"ab ", true, true}, {" cd", false, false}}},
 		{"line feed right at the cut", "abc\nd", 4,
@@ -73,7 +79,7 @@ TEST_P(ReaderTest, GivesEachLineAndWhatFollows)
 	const ReaderCase &test = GetParam();
 	FILE *stream = StreamOf(test.input);
 	ASSERT_NE(stream, nullptr);
-	std::vector<char> buffer(kLineSize, '@');
+	std::vector<char> buffer(test.capacity, '@');	// no room to spare
 
 	for (const Read &expected : test.reads) {
 		bool cut = !expected.cut;
@@ -141,7 +147,26 @@ INSTANTIATE_TEST_SUITE_P(Lines, RewriteTest, ::testing::Values(
 	RewriteCase{"\\\\server\\share\\a.mp3", ".///server/share/a.mp3"},
 	RewriteCase{"Caf\xE9\\\xFF.mp3", "./Caf\xE9/\xFF.mp3"},
 	RewriteCase{"http://host/a.mp3", "./http://host/a.mp3"},
-	RewriteCase{Repeat('x', 4091), "./" + Repeat('x', 4091)}));
+	RewriteCase{kLongest, "./" + kLongest}));
+
+// With no room for a byte a call could not advance without losing it.
+TEST(ReadLine, RefusesCapacitiesThatCannotAdvance)
+{
+	FILE *stream = StreamOf("abc\n");
+	ASSERT_NE(stream, nullptr);
+	char line[8] = "@@@@@@@";
+
+	for (size_t capacity : {1, 0}) {
+		errno = 0;
+		EXPECT_FALSE(ReadLine(stream, line, capacity));
+		EXPECT_EQ(errno, EINVAL);
+	}
+	EXPECT_EQ(line[0], '\0');
+	EXPECT_EQ(line[1], '@');
+	EXPECT_TRUE(ReadLine(stream, line, sizeof line));
+	EXPECT_STREQ(line, "abc");
+	fclose(stream);
+}
 
 TEST(ReplaceChar, ReplacesEveryMatchUpToTheZero)
 {

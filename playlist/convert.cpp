@@ -1,0 +1,233 @@
+#include "playlist/convert.h"
+
+#include <cstring>
+
+#include "playlist/stream_bytes.h"
+
+static const char kUtf8Mark[] = "\xEF\xBB\xBF";
+static const size_t kUtf8MarkLength = 3;
+
+static bool IsUtf16Mark(const char *bytes)
+{
+	// Test the first byte alone first: an empty line has no second.
+	if (bytes[0] == '\xFF')
+		return bytes[1] == '\xFE';
+	if (bytes[0] == '\xFE')
+		return bytes[1] == '\xFF';
+	return false;
+}
+
+static bool WriteBytes(FILE *out, const char *bytes, size_t count)
+{
+	return count == 0 || WriteBlock(bytes, count, out) == count;
+}
+
+// The next piece of a line into the buffer. A read error stops reading as
+// the end of the input does: told apart here.
+static bool ReadPiece(FILE *in, Conversion *conversion)
+{
+	conversion->more = ReadLine(in, conversion->buffer, kLineCapacity,
+	                            &conversion->cut, &conversion->stored);
+	conversion->text = conversion->buffer;
+	return conversion->more || !ferror(in);
+}
+
+// The rest of a physical line whose text ended at a zero byte.
+static bool SkipRestOfLine(FILE *in, Conversion *conversion)
+{
+	while (conversion->cut) {
+		if (!ReadPiece(in, conversion))
+			return false;
+	}
+	return true;
+}
+
+// White space held back inside a long line: dropped if the line ends after
+// it, written if anything else follows. Past the memory store it goes to a
+// scratch file, so that memory stays flat however long the run.
+static bool HoldWhiteSpace(Conversion *conversion, const char *text,
+                           size_t length)
+{
+	size_t room = kHoldSize - conversion->held_length;
+
+	if (length <= room) {
+		memcpy(conversion->held + conversion->held_length, text, length);
+		conversion->held_length += length;
+		return true;
+	}
+	memcpy(conversion->held + conversion->held_length, text, room);
+	conversion->held_length = kHoldSize;
+	if (conversion->spill == nullptr) {
+		conversion->spill = tmpfile();
+		if (conversion->spill == nullptr)
+			return false;
+	}
+	if (!WriteBytes(conversion->spill, text + room, length - room))
+		return false;
+	conversion->spilled += length - room;
+	return true;
+}
+
+static bool DropHeld(Conversion *conversion)
+{
+	conversion->held_length = 0;
+	conversion->spilled = 0;
+	return conversion->spill == nullptr ||
+	       fseek(conversion->spill, 0, SEEK_SET) == 0;
+}
+
+// The held white space was no trailing white space after all.
+static bool WriteHeld(FILE *out, Conversion *conversion)
+{
+	if (!WriteBytes(out, conversion->held, conversion->held_length))
+		return false;
+	conversion->held_length = 0;
+	if (conversion->spilled == 0)
+		return true;
+	if (fflush(conversion->spill) != 0 ||
+	    fseek(conversion->spill, 0, SEEK_SET) != 0)
+		return false;
+	while (conversion->spilled > 0) {
+		size_t chunk = conversion->spilled < kHoldSize
+		                   ? static_cast<size_t>(conversion->spilled)
+		                   : kHoldSize;
+		if (fread(conversion->held, 1, chunk, conversion->spill) != chunk ||
+		    !WriteBytes(out, conversion->held, chunk))
+			return false;
+		conversion->spilled -= chunk;
+	}
+	return DropHeld(conversion);
+}
+
+// A line longer than the buffer, as it goes out piece by piece.
+struct LongLine {
+	LineKind kind;	// by the line's first byte
+	bool started;	// the prefix, if any, is out
+};
+
+// Text that is certainly part of the line: whatever white space was held
+// before it goes first.
+static bool WriteText(FILE *out, Conversion *conversion, LongLine *line,
+                      char *text, size_t length)
+{
+	if (!line->started) {
+		line->started = true;
+		if (line->kind == kEntry &&
+		    !WriteBytes(out, kEntryPrefix, kEntryPrefixLength))
+			return false;
+	}
+	if (!WriteHeld(out, conversion))
+		return false;
+	if (line->kind != kKeptLine)
+		ReplaceBackSlashes(text, length);
+	return WriteBytes(out, text, length);
+}
+
+// A line whose first piece fills the buffer with text: it comes out whole
+// and rewritten once, and loses white space only at its real end.
+static ConvertResult WriteLongLine(FILE *in, FILE *out, Conversion *conversion)
+{
+	LongLine line = {KindOf(conversion->text[0]), false};
+
+	for (;;) {
+		char *text = conversion->text;
+		size_t length = strlen(text);
+		bool ends_at_zero = length < conversion->stored;
+
+		if (ends_at_zero || !conversion->cut) {
+			// The text ends in this piece: at a zero byte, which
+			// keeps all before it, or at the line's end, where
+			// ReadLine trimmed it.
+			if ((ends_at_zero || length > 0) &&
+			    !WriteText(out, conversion, &line, text, length))
+				return kWriteFailed;
+			if (!DropHeld(conversion))
+				return kWriteFailed;
+			if (!SkipRestOfLine(in, conversion))
+				return kReadFailed;
+			return WriteBytes(out, "\n", 1) ? kConverted : kWriteFailed;
+		}
+		size_t body = TrimmedLength(text, length);
+		if (body > 0 && !WriteText(out, conversion, &line, text, body))
+			return kWriteFailed;
+		if (!HoldWhiteSpace(conversion, text + body, length - body))
+			return kWriteFailed;
+		if (!ReadPiece(in, conversion))
+			return kReadFailed;
+	}
+}
+
+// A line whose text fits the buffer, rewritten, then a line feed, in one
+// write; past a zero byte the rest of its physical line is skipped.
+static ConvertResult WriteShortLine(FILE *in, FILE *out, Conversion *conversion,
+                                    size_t length)
+{
+	char *text = conversion->text;
+
+	length = RewriteText(text, length);
+	text[length] = '\n';
+	if (!WriteBytes(out, text, length + 1))
+		return kWriteFailed;
+	return SkipRestOfLine(in, conversion) ? kConverted : kReadFailed;
+}
+
+static ConvertResult WriteLines(FILE *in, FILE *out, Conversion *conversion)
+{
+	if (conversion->utf8_mark &&
+	    !WriteBytes(out, kUtf8Mark, kUtf8MarkLength))
+		return kWriteFailed;
+	for (;;) {
+		size_t length = strlen(conversion->text);
+		ConvertResult result =
+		    conversion->cut && length == conversion->stored
+		        ? WriteLongLine(in, out, conversion)
+		        : WriteShortLine(in, out, conversion, length);
+		if (result != kConverted || !conversion->more)
+			return result;
+		if (!ReadPiece(in, conversion))
+			return kReadFailed;
+	}
+}
+
+ConvertResult StartConversion(FILE *in, Conversion *conversion)
+{
+	conversion->held_length = 0;
+	conversion->spilled = 0;
+	conversion->spill = nullptr;
+	if (!ReadPiece(in, conversion))
+		return kReadFailed;
+	if (IsUtf16Mark(conversion->buffer))
+		return kInputIsUtf16;
+	conversion->utf8_mark =
+	    strncmp(conversion->buffer, kUtf8Mark, kUtf8MarkLength) == 0;
+	if (conversion->utf8_mark) {
+		conversion->text += kUtf8MarkLength;
+		conversion->stored -= kUtf8MarkLength;
+	}
+	return kConverted;
+}
+
+ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion)
+{
+	ConvertResult result = WriteLines(in, out, conversion);
+
+	// Scratch space, read back already: its close loses nothing.
+	if (conversion->spill != nullptr)
+		(void)fclose(conversion->spill);
+	conversion->spill = nullptr;
+	if (result != kConverted)
+		return result;
+	// glibc's fwrite can report a failed write as done once the bytes are
+	// in the buffer; the stream's error flag keeps the truth.
+	return fflush(out) == 0 && !ferror(out) ? kConverted : kWriteFailed;
+}
+
+ConvertResult ConvertPlaylist(FILE *in, FILE *out)
+{
+	Conversion conversion;
+	ConvertResult result = StartConversion(in, &conversion);
+
+	if (result != kConverted)
+		return result;
+	return FinishConversion(in, out, &conversion);
+}

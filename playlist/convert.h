@@ -1,0 +1,52 @@
+// The line loop: a whole playlist from one open stream to another.
+#ifndef TANDREL_PLAYLIST_CONVERT_H
+#define TANDREL_PLAYLIST_CONVERT_H
+
+#include <cstdio>
+
+#include "playlist/lines.h"
+
+// White space that may turn out trailing is held in memory up to this many
+// bytes, and past them in a scratch file. A build for the tests may make it
+// tiny.
+#ifndef TANDREL_HOLD_SIZE
+#define TANDREL_HOLD_SIZE 16384
+#endif
+constexpr size_t kHoldSize = TANDREL_HOLD_SIZE;
+
+enum ConvertResult {
+	kConverted,
+	kInputIsUtf16,	// refused before anything was written
+	kReadFailed,
+	kWriteFailed,	// the output, or the scratch file
+};
+
+// A conversion under way. Its first line is read before the output is
+// opened, so that an input refused for what it is leaves the output alone.
+struct Conversion {
+	char buffer[kLineSize];
+	char *text;	// the piece of a line in buffer, past a UTF-8 mark
+	size_t stored;	// bytes of it, zero bytes included
+	bool cut;	// the line goes on past the buffer
+	bool more;
+	bool utf8_mark;
+	char held[kHoldSize];	// white space that may be trailing
+	size_t held_length;
+	unsigned long long spilled;	// more of it, in spill
+	FILE *spill;
+};
+
+// Reads the first line of in; refuses a UTF-16 playlist and a stream that
+// cannot be read. Writes nothing.
+ConvertResult StartConversion(FILE *in, Conversion *conversion);
+
+// Writes the first line and converts the rest of in to out, one line of
+// output for every line read, however long. A UTF-8 byte-order mark stays
+// in front of the first line, which is rewritten as if it were not there.
+// out is flushed but not closed.
+ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion);
+
+// Both steps at once.
+ConvertResult ConvertPlaylist(FILE *in, FILE *out);
+
+#endif
