@@ -1,28 +1,39 @@
 #!/bin/sh
-# Static analysis of the program's own sources, with no finding allowed.
+# Static analysis of the program's own sources, and of its manual, with no
+# finding allowed.
 #   lint.sh clang-tidy BUILD_DIR   (the checks are in .clang-tidy)
-#   lint.sh cppcheck
-# Exits 77 (skipped) when the tool is not installed.
+#   lint.sh cppcheck BUILD_DIR
+#   lint.sh mandoc
+# The sources are those of frontend/ and playlist/ that the build compiles,
+# as its compile_commands.json lists them. Exits 77 (skipped) when the tool
+# is not installed.
 set -eu
 tool=$1
 cd "$(dirname "$0")/.."
 command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-sources="playlist/read_line.cpp playlist/rewrite_line.cpp frontend/convert.cpp
-	frontend/platform.cpp frontend/main.cpp"
+
+sources() {
+	sed -n 's/^ *"file": "\(.*\)",*$/\1/p' "$1/compile_commands.json" |
+		grep -E '/(frontend|playlist)/[^/]*\.cpp$' | sort -u
+}
 
 case $tool in
 clang-tidy)
-	# The compile commands of the native build; the Windows branch of the
-	# platform file is checked by the cross compiler's warnings.
-	clang-tidy --quiet -p "$2" $sources
+	# The Windows branch of the platform file is checked by the cross
+	# compiler's warnings.
+	clang-tidy --quiet -p "$2" $(sources "$2")
 	;;
 cppcheck)
 	cppcheck --std=c++17 --enable=warning,style,performance,portability \
 		--inline-suppr --suppress=missingIncludeSystem --error-exitcode=1 \
-		--quiet -I . $sources
+		--quiet -I . $(sources "$2")
+	;;
+mandoc)
+	findings=$(mandoc -Tlint man/tandrel.1 2>&1) || true
+	[ -z "$findings" ] || { echo "$findings"; exit 1; }
 	;;
 *)
-	echo "usage: lint.sh clang-tidy BUILD_DIR | lint.sh cppcheck" >&2
+	echo "usage: lint.sh clang-tidy|cppcheck BUILD_DIR | lint.sh mandoc" >&2
 	exit 2
 	;;
 esac
