@@ -126,7 +126,6 @@ static int FailInPlace(const char *message, int status)
 	HoldInterrupts();
 	PutOriginalBack();
 	Say(message, original_at_temp != 0 ? kKeptAsTemp : "");
-	original_at_temp = 0;
 	ReleaseInterrupts();
 	return status;
 }

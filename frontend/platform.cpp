@@ -239,6 +239,7 @@ void ReleaseInterrupts()
 static void (*undo_run)();
 
 static const int kInterrupts[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+static sigset_t interrupts;
 
 static void GetFacts(const struct stat *status, FileFacts *facts)
 {
@@ -410,16 +411,6 @@ static void OnInterrupt(int signal_number)
 	(void)raise(signal_number);
 }
 
-static void SetInterruptMask(int how)
-{
-	sigset_t set;
-
-	(void)sigemptyset(&set);
-	for (int signal_number : kInterrupts)
-		(void)sigaddset(&set, signal_number);
-	(void)sigprocmask(how, &set, nullptr);
-}
-
 void CatchInterrupts(void (*undo)())
 {
 	struct sigaction action = {};
@@ -427,10 +418,11 @@ void CatchInterrupts(void (*undo)())
 	(void)signal(SIGPIPE, SIG_IGN);
 	(void)signal(SIGXFSZ, SIG_IGN);
 	undo_run = undo;
-	action.sa_handler = OnInterrupt;
-	(void)sigemptyset(&action.sa_mask);
+	(void)sigemptyset(&interrupts);
 	for (int signal_number : kInterrupts)
-		(void)sigaddset(&action.sa_mask, signal_number);
+		(void)sigaddset(&interrupts, signal_number);
+	action.sa_handler = OnInterrupt;
+	action.sa_mask = interrupts;
 	for (int signal_number : kInterrupts) {
 		struct sigaction old;
 		// A signal ignored from the start (nohup, a background job)
@@ -443,12 +435,12 @@ void CatchInterrupts(void (*undo)())
 
 void HoldInterrupts()
 {
-	SetInterruptMask(SIG_BLOCK);
+	(void)sigprocmask(SIG_BLOCK, &interrupts, nullptr);
 }
 
 void ReleaseInterrupts()
 {
-	SetInterruptMask(SIG_UNBLOCK);
+	(void)sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
 }
 
 #endif

@@ -24,7 +24,6 @@ enum ConvertResult {
 // A conversion under way. Its first line is read before the output is
 // opened, so that an input refused for what it is leaves the output alone.
 struct Conversion {
-	char buffer[kLineSize];
 	char *text;	// the piece of a line in buffer, past a UTF-8 mark
 	size_t stored;	// bytes of it, zero bytes included
 	bool cut;	// the line goes on past the buffer
@@ -34,6 +33,9 @@ struct Conversion {
 	size_t held_length;
 	unsigned long long spilled;	// more of it, in spill
 	FILE *spill;
+	// Last, so that a write past its end leaves the object, where
+	// AddressSanitizer sees it.
+	char buffer[kLineSize];
 };
 
 // Reads the first line of in; refuses a UTF-16 playlist and a stream that

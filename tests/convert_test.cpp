@@ -102,6 +102,9 @@ std::vector<ConvertCase> ConvertCases()
 		{"white space past the store inside a line is kept",
 		 "y" + kSpilled + "z\\" + kSpilled + "\n" + kSpilled,
 		 "./y" + kSpilled + "z/\n\n", kConverted},
+		{"white space past the store, dropped, then kept",
+		 "x" + kSpilled + "\r\ny" + kSpilled + "z",
+		 "./x\n./y" + kSpilled + "z\n", kConverted},
 		{"white space past the store then a zero byte is text",
 		 kSpilled + string("\0q", 2), "./" + kSpilled + "\n", kConverted},
 		{"many long lines", Repeat(Repeat("m", 4500) + "\r\n", 3),
@@ -132,6 +135,36 @@ INSTANTIATE_TEST_SUITE_P(Playlists, ConvertTest,
 			name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
 		return name;
 	});
+
+// Lines from a little under to a little over what the buffer holds, of
+// each kind, with and without a byte-order mark before them: each comes out
+// whole and rewritten once (AddressSanitizer watches the buffer's end).
+TEST(ConvertPlaylist, LinesAroundTheBufferSize)
+{
+	for (size_t length = kLineCapacity - 5; length <= kLineCapacity + 8; length++) {
+		for (const string &start : {string("e\\"), string(".\\"), string("#\\")}) {
+			for (const string &mark : {string(), kMark}) {
+				const string line = start + Repeat("x", length - 2);
+				string rewritten = line;
+				if (start[0] != '#') {
+					rewritten[1] = '/';
+					if (start[0] != '.')
+						rewritten = "./" + rewritten;
+				}
+				FILE *in = StreamOf(mark + line + " \r\n" + line);
+				FILE *out = tmpfile();
+				ASSERT_NE(in, nullptr);
+				ASSERT_NE(out, nullptr);
+				EXPECT_EQ(ConvertPlaylist(in, out), kConverted);
+				EXPECT_EQ(ContentsOf(out),
+				          mark + rewritten + "\n" + rewritten + "\n")
+				    << length << " bytes from " << start;
+				fclose(in);
+				fclose(out);
+			}
+		}
+	}
+}
 
 #if defined(TANDREL_FAILING_STREAMS)
 // A read or a write that fails midway is reported wherever in a line it

@@ -488,6 +488,10 @@ TEST_F(EndToEnd, Utf16PlaylistIsRefusedUntouched)
 		piped.input = "\xFF\xFE#\x01";
 		Expect({"/dev/stdin", "out.m3u"}, 1, Said("/dev/stdin", "out.m3u", message), piped);
 		Expect({"/dev/stdin", "new.m3u"}, 1, Said("/dev/stdin", "new.m3u", message), piped);
+		piped.input = kWindowsList.c_str();
+		Expect({"/dev/stdin", "piped.m3u"}, 0, Said("/dev/stdin", "piped.m3u"), piped);
+		EXPECT_EQ(Read("piped.m3u"), kUnixList);
+		fs::remove(At("piped.m3u"));
 	}
 	EXPECT_EQ(Read("little.m3u"), little);
 	EXPECT_EQ(Read("big.m3u"), big);
