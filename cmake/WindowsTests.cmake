@@ -36,9 +36,11 @@ function(add_windows_tests name toolchain arch)
 	endif()
 	add_test(NAME ${name}/wine_prefix COMMAND ${wine} --init)
 	add_test(NAME ${name}/unit_tests COMMAND ${wine} ${dir}/tests/unit_tests.exe)
+	add_test(NAME ${name}/zip COMMAND
+		${PROJECT_SOURCE_DIR}/tests/windows_zip_test.sh ${dir} ${wine})
 	set_tests_properties(${name}/wine_prefix PROPERTIES
 		FIXTURES_SETUP ${name}_wine SKIP_RETURN_CODE 77)
-	set_tests_properties(${name}/unit_tests PROPERTIES
+	set_tests_properties(${name}/unit_tests ${name}/zip PROPERTIES
 		FIXTURES_REQUIRED ${name}_wine SKIP_RETURN_CODE 77)
 
 	list(TRANSFORM wine PREPEND --launcher=)

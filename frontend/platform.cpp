@@ -300,15 +300,24 @@ FILE *CreateExclusive(const char *name, const FileFacts *facts,
 	return StreamOver(descriptor, "w");
 }
 
+// Only root may give a file away; anyone else may still give it the
+// original's group, if it is one of theirs, and otherwise keeps it as
+// their own, as sed -i does.
+static bool GiveOwnership(int descriptor, const FileFacts *facts)
+{
+	gid_t group = static_cast<gid_t>(facts->group);
+
+	return fchown(descriptor, static_cast<uid_t>(facts->owner), group) == 0 ||
+	       fchown(descriptor, static_cast<uid_t>(-1), group) == 0;
+}
+
 bool KeepOwnership(FILE *stream, const FileFacts *facts)
 {
 	int descriptor = fileno(stream);
 	struct stat status;
 
-	// Only root may give a file away; anyone else keeps it, as sed -i
-	// does. Ownership goes first: changing it clears the set-id bits.
-	(void)fchown(descriptor, static_cast<uid_t>(facts->owner),
-	             static_cast<gid_t>(facts->group));
+	// Ownership goes first: changing it clears the set-id bits.
+	(void)GiveOwnership(descriptor, facts);
 	if (fchmod(descriptor, static_cast<mode_t>(facts->mode)) == 0)
 		return true;
 	// File systems without UNIX permissions (FAT) refuse the change but

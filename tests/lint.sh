@@ -3,7 +3,7 @@
 # finding allowed.
 #   lint.sh clang-tidy BUILD_DIR   (the checks are in .clang-tidy)
 #   lint.sh cppcheck BUILD_DIR
-#   lint.sh mandoc
+#   lint.sh mandoc BUILD_DIR       (the manual as the build makes it)
 # The sources are those of frontend/ and playlist/ that the build compiles,
 # as its compile_commands.json lists them. Exits 77 (skipped) when the tool
 # is not installed.
@@ -29,11 +29,11 @@ cppcheck)
 		--quiet -I . $(sources "$2")
 	;;
 mandoc)
-	findings=$(mandoc -Tlint man/tandrel.1 2>&1) || true
+	findings=$(mandoc -Tlint "$2/man/tandrel.1" 2>&1) || true
 	[ -z "$findings" ] || { echo "$findings"; exit 1; }
 	;;
 *)
-	echo "usage: lint.sh clang-tidy|cppcheck BUILD_DIR | lint.sh mandoc" >&2
+	echo "usage: lint.sh clang-tidy|cppcheck|mandoc BUILD_DIR" >&2
 	exit 2
 	;;
 esac
