@@ -1,9 +1,10 @@
 // tandrel: rewrites a playlist written on Windows so that UNIX players can
 // follow its entries. One name rewrites that playlist in place, by way of a
 // temporary file; two names read the first and write the second.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <iterator>
 
 #include "playlist/convert.h"
 #include "frontend/messages.h"
@@ -14,8 +15,9 @@ static const size_t kNameSize = 4096;
 
 // Stream buffers far larger than the C library's few kilobytes: a playlist
 // then takes a few dozen system calls a megabyte instead of hundreds.
-static char input_buffer[1 << 17];
-static char output_buffer[1 << 17];
+static const size_t kStreamBufferSize = 1 << 17;
+static char input_buffer[kStreamBufferSize];
+static char output_buffer[kStreamBufferSize];
 
 // What an interrupt must know to put an in-place run's playlist back.
 // Changed only while interrupts are held.
@@ -29,7 +31,7 @@ static FileFacts output;
 static FILE *WithBuffer(FILE *stream, char *buffer)
 {
 	if (stream != nullptr)
-		(void)setvbuf(stream, buffer, _IOFBF, sizeof input_buffer);
+		(void)setvbuf(stream, buffer, _IOFBF, kStreamBufferSize);
 	return stream;
 }
 
@@ -61,16 +63,6 @@ static void CloseInput(FILE *in)
 	(void)fclose(in);
 }
 
-static bool CopyName(char *storage, const char *name)
-{
-	size_t length = strlen(name);
-
-	if (length >= kNameSize)
-		return false;
-	memcpy(storage, name, length + 1);
-	return true;
-}
-
 // What each result of a conversion says, and the status it ends with.
 struct Outcome {
 	ConvertResult result;
@@ -78,22 +70,24 @@ struct Outcome {
 	const char *message;
 };
 
-static constexpr Outcome kOutcomes[] = {
+static const Outcome kOutcomes[] = {
 	{kConverted, 0, ""},
 	{kInputIsUtf16, 1, kInputUtf16},
 	{kReadFailed, 1, kUnableRead},
 	{kWriteFailed, 2, kUnableWrite},
 };
 
-static constexpr bool EveryResultInItsPlace()
+static const Outcome &OutcomeOf(ConvertResult result)
 {
-	for (size_t i = 0; i < sizeof kOutcomes / sizeof kOutcomes[0]; i++) {
-		if (kOutcomes[i].result != static_cast<ConvertResult>(i))
-			return false;
-	}
-	return true;
+	// Every result has its row.
+	return *std::find_if(std::begin(kOutcomes), std::end(kOutcomes),
+	                     [result](const Outcome &row) { return row.result == result; });
 }
-static_assert(EveryResultInItsPlace(), "kOutcomes follows ConvertResult");
+
+static int FailWith(ConvertResult result)
+{
+	return Fail(OutcomeOf(result).message, OutcomeOf(result).status);
+}
 
 // A failed close of the output is a failed write: the last buffer went then.
 static ConvertResult CloseStreams(FILE *in, FILE *out, ConvertResult result)
@@ -200,7 +194,7 @@ static int ConvertInPlace(FILE *in, Conversion *conversion)
 		return FailWithFiles(in, out, kUnableOutput, 2);
 	ConvertResult result = FinishConversion(in, out, conversion);
 	if (result != kConverted) {
-		const Outcome &failure = kOutcomes[result];
+		const Outcome &failure = OutcomeOf(result);
 		return FailWithFiles(in, out, failure.message, failure.status);
 	}
 	return FinishInPlace(in, out);
@@ -221,7 +215,7 @@ static int RunInPlace(const char *name)
 	ConvertResult result = StartConversion(in, &conversion);
 	if (result != kConverted) {
 		(void)CloseRunFile(in);
-		return Fail(kOutcomes[result].message, kOutcomes[result].status);
+		return FailWith(result);
 	}
 	// Whatever bears the temporary name is somebody's: never use it.
 	if (PathExists(kTempName)) {
@@ -243,7 +237,7 @@ static int RunTwoFiles(const char *input, const char *output_argument)
 	Conversion conversion;
 
 	SayProgress(input, output_argument);
-	if (!CopyName(input_name, input))
+	if (!CopyName(input_name, input, kNameSize))
 		return Fail(kUnableInput, 1);
 	FILE *in = WithBuffer(fopen(input_name, "rt"), input_buffer);
 	if (in == nullptr)
@@ -253,9 +247,9 @@ static int RunTwoFiles(const char *input, const char *output_argument)
 	ConvertResult result = StartConversion(in, &conversion);
 	if (result != kConverted) {
 		CloseInput(in);
-		return Fail(kOutcomes[result].message, kOutcomes[result].status);
+		return FailWith(result);
 	}
-	if (!CopyName(output_name, output_argument)) {
+	if (!CopyName(output_name, output_argument, kNameSize)) {
 		CloseInput(in);
 		return Fail(kUnableOutput, 2);
 	}
@@ -271,7 +265,7 @@ static int RunTwoFiles(const char *input, const char *output_argument)
 	}
 	result = CloseStreams(in, out, FinishConversion(in, out, &conversion));
 	if (result != kConverted)
-		return Fail(kOutcomes[result].message, kOutcomes[result].status);
+		return FailWith(result);
 	return 0;
 }
 

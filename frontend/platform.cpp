@@ -1,5 +1,13 @@
 #include "frontend/platform.h"
 
+bool CopyName(char *storage, const char *name, size_t size)
+{
+	// snprintf stops at the storage's end and tells the name's length.
+	int length = snprintf(storage, size, "%s", name);
+
+	return length >= 0 && static_cast<size_t>(length) < size;
+}
+
 #if defined(_WIN32)
 
 #include <fcntl.h>
@@ -7,7 +15,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 
 // The files of an in-place run, by handle: a console interrupt arrives on
@@ -156,14 +163,10 @@ bool NameIsFile(const char *name, const FileFacts *facts)
 	return GetNameFacts(name, &found) && SameFile(&found, facts);
 }
 
+// Links are rare on Windows, and renaming one renames the link.
 bool ResolveLink(const char *name, char *resolved, size_t size)
 {
-	size_t length = strlen(name);
-
-	if (length >= size)
-		return false;
-	memcpy(resolved, name, length + 1);
-	return true;
+	return CopyName(resolved, name, size);
 }
 
 bool PathExists(const char *name)
@@ -230,7 +233,6 @@ void ReleaseInterrupts()
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -365,11 +367,7 @@ bool ResolveLink(const char *name, char *resolved, size_t size)
 			return false;
 		name = target;
 	}
-	size_t length = strlen(name);
-	if (length >= size)
-		return false;
-	memcpy(resolved, name, length + 1);
-	return true;
+	return CopyName(resolved, name, size);
 }
 
 bool PathExists(const char *name)

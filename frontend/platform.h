@@ -45,6 +45,10 @@ bool CloseRunFile(FILE *stream);
 // name, itself and not what a link leads to, is the file of facts.
 bool NameIsFile(const char *name, const FileFacts *facts);
 
+// Copies name into size bytes of storage. False, with a cut copy, when the
+// name does not fit.
+bool CopyName(char *storage, const char *name, size_t size);
+
 // Copies name into resolved (size bytes), or where name is a symbolic link
 // the path of what it leads to. False when that does not fit.
 bool ResolveLink(const char *name, char *resolved, size_t size);

@@ -552,6 +552,23 @@ TEST_F(EndToEnd, LongNamesWorkAndTooLongNamesTouchNothing)
 		EXPECT_FALSE(fs::exists(At(kTemp)));
 		return;
 	}
+	// The longest name Linux takes, 4095 bytes, works; one byte more is
+	// refused, even where the name cut to 4095 bytes leads to a file.
+	string longest;
+	while (longest.size() < 4088)
+		longest += "./";
+	longest += "iin.m3u";
+	Write("iin.m3u", kWindowsList);
+	Expect({longest, "out.m3u"}, 0, Said(longest, "out.m3u"));
+	EXPECT_EQ(Read("out.m3u"), Nl(kUnixList));
+	Expect({"out.m3u", longest}, 0, Said("out.m3u", longest));
+	Expect({longest}, 0, Said(kTemp, longest));
+	EXPECT_EQ(Read("iin.m3u"), Nl(kUnixList + "\n\n"));
+	Expect({longest + "x", "new.m3u"}, 1, Said(longest + "x", "new.m3u", kUnableInput));
+	Expect({"iin.m3u", longest + "x"}, 2, Said("iin.m3u", longest + "x", kUnableOutput));
+	fs::remove(At("iin.m3u"));
+	fs::remove(At("out.m3u"));
+
 	// Past what Linux takes: refused, and checked in the order of the run,
 	// input first.
 	const string huge(5000, 'n');
@@ -903,6 +920,11 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput, false},
 		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", true},
 		{"temporary file stays", {"-P", kTemp, "-e", "inject=unlink,unlinkat:error=EACCES"}, 0644, 0, kept, true},
+		// Ctrl-C while a failed run puts the playlist back: the message is
+		// out before the signal ends the run.
+		{"interrupted putting back", {"-e", "inject=fsync:error=EIO", "-e",
+		 "inject=rename:signal=SIGINT"}, 0644, 128 + SIGINT,
+		 kUnableWrite, false},
 	};
 	const size_t copies = 10000;	// past the first read, which comes before the rename
 	const string playlist = Copies(copies);
