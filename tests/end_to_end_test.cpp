@@ -368,6 +368,23 @@ protected:
 		EXPECT_EQ(outcome.err, "");
 	}
 
+	// Whether the program that strace started has the file open.
+	static bool HasOpen(pid_t strace, const fs::path &file)
+	{
+		const string task = std::to_string(strace);
+		std::ifstream children("/proc/" + task + "/task/" + task + "/children");
+		pid_t program = 0;
+		if (!(children >> program))
+			return false;
+		for (int fd = 3; fd < 10; fd++) {
+			std::error_code gone;
+			fs::path path = "/proc/" + std::to_string(program) + "/fd/" + std::to_string(fd);
+			if (fs::read_symlink(path, gone) == file)
+				return true;
+		}
+		return false;
+	}
+
 	string program_;
 	fs::path scratch_;
 	fs::path work_;
@@ -888,6 +905,27 @@ TEST_F(EndToEnd, NameTakenMidwayIsNeverFollowed)
 	EXPECT_EQ(Read(kTemp), kWindowsList);
 }
 
+// A playlist swapped for another file after the run opened it, and before
+// the rename: the file renamed is not the one read, so it goes back where
+// it was and the run touches nothing.
+TEST_F(EndToEnd, PlaylistSwappedMidwayIsLeftAlone)
+{
+	if (Emulated() || !Traces())
+		GTEST_SKIP() << "needs strace on a native program";
+	Write("list.m3u", kWindowsList);
+	Write("other.m3u", "swapped in\r\n");
+	Options slow;	// two seconds' pause when it looks for a stale file
+	slow.faults = {"-P", kTemp, "-e", "inject=newfstatat,lstat:delay_enter=2000000:when=1"};
+	pid_t child = Start({"list.m3u"}, slow);
+	ASSERT_TRUE(WaitWhileRunning(child, [&] { return HasOpen(child, At("list.m3u")); }));
+	fs::rename(At("other.m3u"), At("list.m3u"));
+	Outcome outcome = Finish(child);
+	EXPECT_EQ(outcome.status, 1);
+	EXPECT_EQ(outcome.out, Said(kTemp, "list.m3u", kUnableInput));
+	EXPECT_EQ(Read("list.m3u"), "swapped in\r\n");
+	EXPECT_EQ(Files(), Names{"list.m3u"});
+}
+
 // Faults forced on the system calls of an in-place run, as a full disk, a
 // file system without permission bits or hard links, or a second run
 // would cause them.
@@ -950,6 +988,11 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		std::error_code ignored;
 		fs::remove(At(kTemp), ignored);
 	}
+
+	// A two-file run whose output fails to close says so.
+	Options closing;
+	closing.faults = {"-P", At("out.m3u").string(), "-e", "inject=close:error=EIO"};
+	Expect({"list.m3u", "out.m3u"}, 2, Said("list.m3u", "out.m3u", kUnableWrite), closing);
 }
 
 }  // namespace
