@@ -113,31 +113,34 @@ static void PutOriginalBack()
 	}
 }
 
-// Ends a failed in-place run once its files are closed: the playlist goes
-// back, and the message says where it is when it could not.
-static int FailInPlace(const char *message, int status)
+// How a failed in-place run ends, its files closed and interrupts held:
+// the playlist goes back, and the message says where it is when it could
+// not.
+static int PutBackAndSay(const char *message, int status)
 {
-	HoldInterrupts();
 	PutOriginalBack();
 	Say(message, original_at_temp != 0 ? kKeptAsTemp : "");
+	return status;
+}
+
+// Ends an in-place run that failed after the rename; out may be none yet.
+static int FailInPlace(FILE *in, FILE *out, const char *message, int status)
+{
+	HoldInterrupts();
+	CloseRunFile(in);
+	if (out != nullptr)
+		CloseRunFile(out);
+	status = PutBackAndSay(message, status);
 	ReleaseInterrupts();
 	return status;
 }
 
-// Closes both files of an in-place run that failed, then puts the playlist
-// back.
-static int FailWithFiles(FILE *in, FILE *out, const char *message, int status)
-{
-	HoldInterrupts();
-	(void)CloseRunFile(in);
-	(void)CloseRunFile(out);
-	ReleaseInterrupts();
-	return FailInPlace(message, status);
-}
-
-// The original goes to the temporary name. The run goes on only if what
-// went there is the very file it opened and read; anything else goes back.
-static bool MoveToTemp()
+// The original goes to the temporary name, if what goes there is the very
+// file the run opened and read (anything else goes back), and the new
+// playlist is created under the name that frees: one step, as an
+// interrupt sees it. Returns the new file, or nullptr and the status of a
+// run it has ended.
+static FILE *SwapInNewFile(FILE *in, int *status)
 {
 	HoldInterrupts();
 	bool moved = RenameNoReplace(playlist_path, kTempName);
@@ -146,16 +149,14 @@ static bool MoveToTemp()
 		moved = false;
 	}
 	original_at_temp = moved;
-	ReleaseInterrupts();
-	return moved;
-}
-
-// Creates the new playlist under the name the rename just freed.
-static FILE *CreateOutput()
-{
-	HoldInterrupts();
-	FILE *out = CreateExclusive(playlist_path, &original, &output);
+	FILE *out = moved ? CreateExclusive(playlist_path, &original, &output)
+	                  : nullptr;
 	output_created = out != nullptr;
+	if (out == nullptr) {
+		CloseRunFile(in);
+		*status = moved ? PutBackAndSay(kUnableOutput, 2)
+		                : Fail(PathExists(kTempName) ? kTempExists : kUnableInput, 1);
+	}
 	ReleaseInterrupts();
 	return WithBuffer(out, output_buffer);
 }
@@ -164,38 +165,36 @@ static FILE *CreateOutput()
 // only now may the original go.
 static int FinishInPlace(FILE *in, FILE *out)
 {
+	int status = 0;
+
 	HoldInterrupts();
-	bool written = CloseSynced(out);
-	(void)CloseRunFile(in);
-	if (!written || !NameIsFile(playlist_path, &output)) {
-		ReleaseInterrupts();
-		return FailInPlace(kUnableWrite, 2);
+	bool written = CloseSynced(out) && NameIsFile(playlist_path, &output);
+	CloseRunFile(in);
+	if (!written) {
+		status = PutBackAndSay(kUnableWrite, 2);
+	} else {
+		if (!NameIsFile(kTempName, &original) || remove(kTempName) != 0)
+			Say(kTempLeft);
+		original_at_temp = 0;
 	}
-	if (!NameIsFile(kTempName, &original) || remove(kTempName) != 0)
-		Say(kTempLeft);
-	original_at_temp = 0;
 	ReleaseInterrupts();
-	return 0;
+	return status;
 }
 
 static int ConvertInPlace(FILE *in, Conversion *conversion)
 {
-	if (!MoveToTemp()) {
-		(void)CloseRunFile(in);
-		return Fail(PathExists(kTempName) ? kTempExists : kUnableInput, 1);
-	}
-	FILE *out = CreateOutput();
-	if (out == nullptr) {
-		(void)CloseRunFile(in);
-		return FailInPlace(kUnableOutput, 2);
-	}
+	int status;
+	FILE *out = SwapInNewFile(in, &status);
+
+	if (out == nullptr)
+		return status;
 	// A second run that got hold of the new file first is converting it.
 	if (!LockExclusive(out) || !KeepOwnership(out, &original))
-		return FailWithFiles(in, out, kUnableOutput, 2);
+		return FailInPlace(in, out, kUnableOutput, 2);
 	ConvertResult result = FinishConversion(in, out, conversion);
 	if (result != kConverted) {
 		const Outcome &failure = OutcomeOf(result);
-		return FailWithFiles(in, out, failure.message, failure.status);
+		return FailInPlace(in, out, failure.message, failure.status);
 	}
 	return FinishInPlace(in, out);
 }
@@ -205,27 +204,25 @@ static int RunInPlace(const char *name)
 	Conversion conversion;
 
 	SayProgress(kTempName, name);
-	FILE *in = WithBuffer(OpenRegularFile(name, &original), input_buffer);
+	// A link stays a link: the file it leads to is converted.
+	FILE *in = ResolveLink(name, playlist_path, sizeof playlist_path)
+	               ? WithBuffer(OpenRegularFile(playlist_path, &original), input_buffer)
+	               : nullptr;
 	if (in == nullptr)
 		return Fail(kUnableInput, 1);
 	if (!LockExclusive(in)) {
-		(void)CloseRunFile(in);
+		CloseRunFile(in);
 		return Fail(kBusy, 1);
 	}
 	ConvertResult result = StartConversion(in, &conversion);
 	if (result != kConverted) {
-		(void)CloseRunFile(in);
+		CloseRunFile(in);
 		return FailWith(result);
 	}
 	// Whatever bears the temporary name is somebody's: never use it.
 	if (PathExists(kTempName)) {
-		(void)CloseRunFile(in);
+		CloseRunFile(in);
 		return Fail(kTempExists, 1);
-	}
-	// A link stays a link: the file it leads to is converted.
-	if (!ResolveLink(name, playlist_path, sizeof playlist_path)) {
-		(void)CloseRunFile(in);
-		return Fail(kUnableInput, 1);
 	}
 	return ConvertInPlace(in, &conversion);
 }

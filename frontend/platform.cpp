@@ -147,13 +147,14 @@ bool CloseSynced(FILE *stream)
 	bool synced = fflush(stream) == 0 &&
 	              FlushFileBuffers(HandleOf(stream)) != 0;
 
-	return CloseRunFile(stream) && synced;
+	Forget(HandleOf(stream));
+	return fclose(stream) == 0 && synced;
 }
 
-bool CloseRunFile(FILE *stream)
+void CloseRunFile(FILE *stream)
 {
 	Forget(HandleOf(stream));
-	return fclose(stream) == 0;
+	(void)fclose(stream);
 }
 
 bool NameIsFile(const char *name, const FileFacts *facts)
@@ -341,9 +342,9 @@ bool CloseSynced(FILE *stream)
 	return fclose(stream) == 0 && synced;
 }
 
-bool CloseRunFile(FILE *stream)
+void CloseRunFile(FILE *stream)
 {
-	return fclose(stream) == 0;
+	(void)fclose(stream);
 }
 
 bool NameIsFile(const char *name, const FileFacts *facts)

@@ -39,8 +39,9 @@ bool LockExclusive(FILE *stream);
 // Flushes stream and puts its bytes on disk, then closes it.
 bool CloseSynced(FILE *stream);
 
-// Closes a stream opened by OpenRegularFile or CreateExclusive.
-bool CloseRunFile(FILE *stream);
+// Closes a stream opened by OpenRegularFile or CreateExclusive whose bytes
+// no longer matter: the input, or a new file given up.
+void CloseRunFile(FILE *stream);
 
 // name, itself and not what a link leads to, is the file of facts.
 bool NameIsFile(const char *name, const FileFacts *facts);

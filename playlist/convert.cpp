@@ -62,7 +62,9 @@ static bool HoldWhiteSpace(Conversion *conversion, const char *text,
 		if (conversion->spill == nullptr)
 			return false;
 	}
-	if (!WriteBytes(conversion->spill, text + room, length - room))
+	// As with the output, a failed write may only show in the error flag.
+	if (!WriteBytes(conversion->spill, text + room, length - room) ||
+	    ferror(conversion->spill))
 		return false;
 	conversion->spilled += length - room;
 	return true;

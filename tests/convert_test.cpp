@@ -105,6 +105,12 @@ std::vector<ConvertCase> ConvertCases()
 		{"white space past the store, dropped, then kept",
 		 "x" + kSpilled + "\r\ny" + kSpilled + "z",
 		 "./x\n./y" + kSpilled + "z\n", kConverted},
+		{"white space one past the store, kept",
+		 "y" + Repeat(" ", kHoldSize + 1) + "z", "./y" + Repeat(" ", kHoldSize + 1) + "z\n",
+		 kConverted},
+		{"white space one past twice the store, kept",
+		 "y" + Repeat(" ", 2 * kHoldSize + 1) + "z",
+		 "./y" + Repeat(" ", 2 * kHoldSize + 1) + "z\n", kConverted},
 		{"white space past the store then a zero byte is text",
 		 kSpilled + string("\0q", 2), "./" + kSpilled + "\n", kConverted},
 		{"many long lines", Repeat(Repeat("m", 4500) + "\r\n", 3),
@@ -226,6 +232,49 @@ TEST(ConvertPlaylist, NoScratchFileIsAFailure)
 	EXPECT_EQ(result, kWriteFailed);
 	fclose(in);
 	fclose(out);
+}
+
+// Each conversion closes its scratch file: with room for one more file, one
+// conversion after another still finds it.
+TEST(ConvertPlaylist, ScratchFileIsClosedAfterUse)
+{
+	struct rlimit saved;
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+	FILE *out = tmpfile();
+	ASSERT_NE(out, nullptr);
+	for (int run = 0; run < 3; run++) {
+		FILE *in = StreamOf("x" + kSpilled + "y");
+		ASSERT_NE(in, nullptr);
+		int lowest_free = dup(0);
+		close(lowest_free);
+		struct rlimit one_more = {static_cast<rlim_t>(lowest_free + 1), saved.rlim_max};
+		ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_more), 0);
+		ConvertResult result = ConvertPlaylist(in, out);
+		ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+		EXPECT_EQ(result, kConverted) << "run " << run;
+		fclose(in);
+	}
+	fclose(out);
+}
+
+// A scratch file that fails: the conversion says so rather than write a
+// line without the white space it held, or go on as if it had held it.
+TEST(ConvertPlaylist, BrokenScratchFileIsAFailure)
+{
+	for (bool takes_writes : {true, false}) {
+		FILE *in = StreamOf("x" + kSpilled + (takes_writes ? "y\n" : "\r\n"));
+		FILE *out = tmpfile();
+		ASSERT_NE(in, nullptr);
+		ASSERT_NE(out, nullptr);
+		Conversion conversion;
+		ASSERT_EQ(StartConversion(in, &conversion), kConverted);
+		conversion.spill = BrokenScratch(takes_writes);
+		ASSERT_NE(conversion.spill, nullptr);
+		setvbuf(conversion.spill, nullptr, _IONBF, 0);
+		EXPECT_EQ(FinishConversion(in, out, &conversion), kWriteFailed) << takes_writes;
+		fclose(in);
+		fclose(out);
+	}
 }
 #endif
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -42,7 +43,10 @@ struct Options {
 	rlim_t file_size = RLIM_INFINITY;
 	rlim_t open_files = RLIM_INFINITY;
 	bool as_nobody = false;	// when run by root, which no permission stops
+	gid_t also_in = 0;	// a group nobody is made a member of, if not 0
 	bool closed_stdout = false;	// standard output a pipe nobody reads
+	bool closed_stdin = false;
+	bool ignore_hangup = false;	// as nohup starts it
 	const char *input = nullptr;	// standard input: these bytes, piped
 	std::vector<string> faults;	// strace arguments that inject faults
 	string folder;	// where it runs, below the work folder
@@ -276,12 +280,16 @@ protected:
 		    dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 || chdir(folder.c_str()) != 0)
 			_exit(126);
 		closefrom(3);
+		if (options.closed_stdin)
+			close(0);
 		umask(022);
 		sigset_t none;
 		sigemptyset(&none);
 		sigprocmask(SIG_SETMASK, &none, nullptr);
 		for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ})
 			signal(signal_number, SIG_DFL);
+		if (options.ignore_hangup)
+			signal(SIGHUP, SIG_IGN);
 		// Windows has no SIGXFSZ: under Wine a file size limit would end
 		// the emulator, where Windows would fail the write.
 		if (Emulated())
@@ -298,7 +306,8 @@ protected:
 			setenv("ASAN_OPTIONS", settings.c_str(), 1);
 		}
 		if (options.as_nobody && getuid() == 0 &&
-		    (setgid(65534) != 0 || setuid(65534) != 0))
+		    (setgroups(options.also_in != 0 ? 1 : 0, &options.also_in) != 0 ||
+		     setgid(65534) != 0 || setuid(65534) != 0))
 			_exit(126);
 	}
 
@@ -796,6 +805,23 @@ TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 		EXPECT_EQ(status.st_gid, keep.group);
 		EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
 	}
+	if (getuid() != 0)
+		return;	// only root can stage another user
+
+	// Anyone else keeps the playlist's group where it is one of theirs.
+	chmod(scratch_.c_str(), 0755);
+	chmod(work_.c_str(), 0777);
+	Write("list.m3u", kWindowsList, 0664);
+	ASSERT_EQ(chown(At("list.m3u").c_str(), 0, 100), 0);
+	Options member;
+	member.as_nobody = true;
+	member.also_in = 100;
+	Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"), member);
+	struct stat status;
+	ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
+	EXPECT_EQ(status.st_uid, 65534u);
+	EXPECT_EQ(status.st_gid, 100u);
+	EXPECT_EQ(status.st_mode & 07777, 0664u);
 }
 
 // Ctrl-C, kill or a closed terminal in the middle of an in-place run: the
@@ -826,6 +852,43 @@ TEST_F(EndToEnd, InterruptedRunsLeaveThePlaylistWhole)
 	kill(child, SIGCONT);
 	EXPECT_EQ(Finish(child).status, InterruptedStatus(SIGINT));
 	EXPECT_TRUE(Read("list.m3u") == big);
+
+	// A signal ignored from the start (nohup) stays ignored.
+	if (!Emulated()) {
+		Write("list.m3u", big);
+		Options nohup;
+		nohup.ignore_hangup = true;
+		child = Start({"list.m3u"}, nohup);
+		StopOnceWritten(child, {kTemp, "list.m3u"});
+		kill(child, SIGHUP);
+		kill(child, SIGCONT);
+		EXPECT_EQ(Finish(child).status, 0);
+		EXPECT_TRUE(Read("list.m3u") == Nl(ConvertedCopies(kBigCopies)));
+	}
+
+	// A new file removed midway is no complete new playlist: the original
+	// goes back when the run ends.
+	Write("list.m3u", big);
+	child = Start({"list.m3u"});
+	StopOnceWritten(child, {kTemp, "list.m3u"});
+	fs::remove(At("list.m3u"));
+	kill(child, SIGCONT);
+	Outcome removed = Finish(child);
+	EXPECT_EQ(removed.status, 2);
+	EXPECT_EQ(removed.out, Said(kTemp, "list.m3u", kUnableWrite));
+	EXPECT_TRUE(Read("list.m3u") == big);
+
+	// A new file taken away midway is never replaced: the original then
+	// stays under the temporary name.
+	child = Start({"list.m3u"});
+	StopOnceWritten(child, {kTemp, "list.m3u"});
+	fs::rename(At("list.m3u"), At("moved.m3u"));
+	Write("list.m3u", "somebody's");
+	kill(child, SIGINT);
+	kill(child, SIGCONT);
+	EXPECT_EQ(Finish(child).status, InterruptedStatus(SIGINT));
+	EXPECT_EQ(Read("list.m3u"), "somebody's");
+	EXPECT_TRUE(Read(kTemp) == big);
 }
 
 // A run in another folder (so with another temporary file) while the first
@@ -847,7 +910,7 @@ TEST_F(EndToEnd, SecondRunAtOnceRefuses)
 	EXPECT_EQ(Files(), (Names{"list.m3u", "other"}));
 }
 
-TEST_F(EndToEnd, ClosedStandardOutputNeverStopsARun)
+TEST_F(EndToEnd, ClosedStandardStreamsNeverStopARun)
 {
 	Write("list.m3u", kWindowsList);
 	Options closed;
@@ -856,6 +919,12 @@ TEST_F(EndToEnd, ClosedStandardOutputNeverStopsARun)
 	EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
 	if (Emulated())
 		return;	// no /dev/stdout there
+	// With standard input closed the playlist opens as descriptor 0.
+	Write("list.m3u", kWindowsList);
+	Options no_input;
+	no_input.closed_stdin = true;
+	Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"), no_input);
+	EXPECT_EQ(Read("list.m3u"), kUnixList);
 	// The messages are out before the output is opened: standard output
 	// as the output ends up holding the playlist, not the banner.
 	Write("in.m3u", kWindowsList);
@@ -940,6 +1009,7 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		int status;
 		string message;
 		bool converted;
+		bool only_as_temp = false;	// the original under the temporary name alone
 	};
 	const string temp = At(kTemp).string();
 	const string kept = "Unable to remove \"~tandrel-temp.m3u\", which still holds the original playlist.";
@@ -954,15 +1024,29 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		{"no renameat2", {"-e", "inject=renameat2:error=EINVAL"}, 0644, 0, "", true},
 		{"no renameat2, no links", {"-e", "inject=renameat2:error=EINVAL", "-e", "inject=link,linkat:error=EPERM"},
 		 0644, 1, kUnableInput, false},
+		{"no renameat2, link stays", {"-e", "inject=renameat2:error=EINVAL", "-e",
+		 "inject=unlink:error=EPERM:when=1"}, 0644, 1, kUnableInput, false},
+		{"name taken, no renameat2 or links to put back", {"-P", "list.m3u", "-e",
+		 "inject=openat:error=EEXIST:when=2", "-e", "inject=renameat2:error=EINVAL:when=2",
+		 "-e", "inject=link,linkat:error=EPERM"}, 0644, 2, string(kUnableOutput) + kKeptAsTemp,
+		 false, true},
 		{"no bits, the same anyway", {"-e", "inject=fchmod:error=EPERM"}, 0600, 0, "", true},
 		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput, false},
 		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", true},
 		{"temporary file stays", {"-P", kTemp, "-e", "inject=unlink,unlinkat:error=EACCES"}, 0644, 0, kept, true},
-		// Ctrl-C while a failed run puts the playlist back: the message is
-		// out before the signal ends the run.
+		// Ctrl-C at the steps that change what an interrupt must undo: it
+		// waits for the step to be done and recorded, and a message said
+		// in that step is out before the signal ends the run.
+		{"interrupted at the rename", {"-e", "inject=renameat2:signal=SIGINT"}, 0644,
+		 128 + SIGINT, "", false},
+		{"interrupted at the creation", {"-P", "list.m3u", "-e",
+		 "inject=openat:signal=SIGINT:when=2"}, 0644, 128 + SIGINT, "", false},
 		{"interrupted putting back", {"-e", "inject=fsync:error=EIO", "-e",
-		 "inject=rename:signal=SIGINT"}, 0644, 128 + SIGINT,
-		 kUnableWrite, false},
+		 "inject=rename:signal=SIGINT"}, 0644, 128 + SIGINT, kUnableWrite, false},
+		{"interrupted while syncing", {"-e", "inject=fsync:signal=SIGINT"}, 0644,
+		 128 + SIGINT, "", true},
+		{"interrupted, temporary file left", {"-P", kTemp, "-e",
+		 "inject=unlink,unlinkat:error=EACCES:signal=SIGINT"}, 0644, 128 + SIGINT, kept, true},
 	};
 	const size_t copies = 10000;	// past the first read, which comes before the rename
 	const string playlist = Copies(copies);
@@ -972,6 +1056,12 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		Options options;
 		options.faults = test.faults;
 		Expect({"list.m3u"}, test.status, Said(kTemp, "list.m3u", test.message), options);
+		if (test.only_as_temp) {
+			EXPECT_TRUE(Read(kTemp) == playlist) << test.why;
+			EXPECT_EQ(Files(), Names{kTemp}) << test.why;
+			fs::remove(At(kTemp));
+			continue;
+		}
 		struct stat status;
 		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
 		EXPECT_EQ(status.st_mode & 07777, test.mode) << test.why;

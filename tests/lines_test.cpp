@@ -68,6 +68,8 @@ std::vector<ReaderCase> ReaderCases()
 		 {{"ab ", true, true}, {" cd", false, false}}},
 		{"line feed right at the cut", "abc\nd", 4,
 		 {{"abc", true, false}, {"d", false, false}}},
+		{"capacity 2 advances a byte at a time", "ab\n", 2,
+		 {{"a", true, true}, {"b", true, false}, {"", false, false}}},
 		{"CR LF across a cut", "abc\r\n", 4,
 		 {{"abc", true, true}, {"", true, false}, {"", false, false}}},
 	};
@@ -157,13 +159,14 @@ TEST(ReadLine, RefusesCapacitiesThatCannotAdvance)
 	ASSERT_NE(stream, nullptr);
 	char line[8] = "@@@@@@@";
 
-	for (size_t capacity : {1, 0}) {
+	for (size_t capacity : {0, 1}) {
 		errno = 0;
 		EXPECT_FALSE(ReadLine(stream, line, capacity));
 		EXPECT_EQ(errno, EINVAL);
+		// Capacity 0 leaves no room even for the zero.
+		EXPECT_EQ(line[0], capacity == 0 ? '@' : '\0');
+		EXPECT_EQ(line[1], '@');
 	}
-	EXPECT_EQ(line[0], '\0');
-	EXPECT_EQ(line[1], '@');
 	EXPECT_TRUE(ReadLine(stream, line, sizeof line));
 	EXPECT_STREQ(line, "abc");
 	fclose(stream);

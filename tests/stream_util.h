@@ -82,6 +82,37 @@ inline FILE *FailingStream(const std::string &bytes, size_t limit, const char *m
 	cookie_io_functions_t functions = {ReadFailing, WriteFailing, nullptr, CloseFailing};
 	return fopencookie(new Failing{bytes, limit, 0}, mode, functions);
 }
+
+inline ssize_t NoRead(void *, char *, size_t)
+{
+	errno = EIO;
+	return -1;
+}
+
+inline ssize_t KeepNothing(void *, const char *, size_t size)
+{
+	return static_cast<ssize_t>(size);
+}
+
+inline int SeekAnywhere(void *, off64_t *, int)
+{
+	return 0;
+}
+
+inline ssize_t NoWrite(void *, const char *, size_t)
+{
+	errno = EIO;
+	return -1;
+}
+
+// A scratch file that fails to read back, and to take writes too unless
+// told they may go (and be lost).
+inline FILE *BrokenScratch(bool takes_writes)
+{
+	cookie_io_functions_t functions = {NoRead, takes_writes ? KeepNothing : NoWrite,
+	                                   SeekAnywhere, nullptr};
+	return fopencookie(nullptr, "w+", functions);
+}
 #endif
 
 #endif
