@@ -57,12 +57,6 @@ static int Fail(const char *message, int status)
 	return status;
 }
 
-// Nothing was written to it: a failed close loses nothing.
-static void CloseInput(FILE *in)
-{
-	(void)fclose(in);
-}
-
 // What each result of a conversion says, and the status it ends with.
 struct Outcome {
 	ConvertResult result;
@@ -87,15 +81,6 @@ static const Outcome &OutcomeOf(ConvertResult result)
 static int FailWith(ConvertResult result)
 {
 	return Fail(OutcomeOf(result).message, OutcomeOf(result).status);
-}
-
-// A failed close of the output is a failed write: the last buffer went then.
-static ConvertResult CloseStreams(FILE *in, FILE *out, ConvertResult result)
-{
-	CloseInput(in);
-	if (fclose(out) != 0 && result == kConverted)
-		return kWriteFailed;
-	return result;
 }
 
 // Gives the original playlist its own name again: over the new file while
@@ -123,13 +108,11 @@ static int PutBackAndSay(const char *message, int status)
 	return status;
 }
 
-// Ends an in-place run that failed after the rename; out may be none yet.
-static int FailInPlace(FILE *in, FILE *out, const char *message, int status)
+// Ends an in-place run that failed while it wrote the new playlist.
+static int FailInPlace(FILE *out, const char *message, int status)
 {
 	HoldInterrupts();
-	CloseRunFile(in);
-	if (out != nullptr)
-		CloseRunFile(out);
+	CloseRunFile(out);
 	status = PutBackAndSay(message, status);
 	ReleaseInterrupts();
 	return status;
@@ -138,10 +121,12 @@ static int FailInPlace(FILE *in, FILE *out, const char *message, int status)
 // The original goes to the temporary name, if what goes there is the very
 // file the run opened and read (anything else goes back), and the new
 // playlist is created under the name that frees: one step, as an
-// interrupt sees it. Returns the new file, or nullptr and the status of a
-// run it has ended.
-static FILE *SwapInNewFile(FILE *in, int *status)
+// interrupt sees it. Returns 0 with the new file in *out, or the status of
+// a run it has ended.
+static int SwapInNewFile(FILE **out)
 {
+	int status = 0;
+
 	HoldInterrupts();
 	bool moved = RenameNoReplace(playlist_path, kTempName);
 	if (moved && !NameIsFile(kTempName, &original)) {
@@ -149,28 +134,24 @@ static FILE *SwapInNewFile(FILE *in, int *status)
 		moved = false;
 	}
 	original_at_temp = moved;
-	FILE *out = moved ? CreateExclusive(playlist_path, &original, &output)
-	                  : nullptr;
-	output_created = out != nullptr;
-	if (out == nullptr) {
-		CloseRunFile(in);
-		*status = moved ? PutBackAndSay(kUnableOutput, 2)
-		                : Fail(PathExists(kTempName) ? kTempExists : kUnableInput, 1);
-	}
+	*out = moved ? CreateExclusive(playlist_path, &original, &output) : nullptr;
+	output_created = *out != nullptr;
+	if (*out == nullptr)
+		status = moved ? PutBackAndSay(kUnableOutput, 2)
+		               : Fail(PathExists(kTempName) ? kTempExists : kUnableInput, 1);
 	ReleaseInterrupts();
-	return WithBuffer(out, output_buffer);
+	(void)WithBuffer(*out, output_buffer);
+	return status;
 }
 
 // The new playlist is complete and on disk, under the playlist's name:
 // only now may the original go.
-static int FinishInPlace(FILE *in, FILE *out)
+static int FinishInPlace(FILE *out)
 {
 	int status = 0;
 
 	HoldInterrupts();
-	bool written = CloseSynced(out) && NameIsFile(playlist_path, &output);
-	CloseRunFile(in);
-	if (!written) {
+	if (!CloseSynced(out) || !NameIsFile(playlist_path, &output)) {
 		status = PutBackAndSay(kUnableWrite, 2);
 	} else {
 		if (!NameIsFile(kTempName, &original) || remove(kTempName) != 0)
@@ -181,28 +162,42 @@ static int FinishInPlace(FILE *in, FILE *out)
 	return status;
 }
 
+// The playlist, open and its first line read, written anew under its name.
 static int ConvertInPlace(FILE *in, Conversion *conversion)
 {
-	int status;
-	FILE *out = SwapInNewFile(in, &status);
+	FILE *out;
 
-	if (out == nullptr)
+	// Whatever bears the temporary name is somebody's: never use it.
+	if (PathExists(kTempName))
+		return Fail(kTempExists, 1);
+	int status = SwapInNewFile(&out);
+	if (status != 0)
 		return status;
 	// A second run that got hold of the new file first is converting it.
 	if (!LockExclusive(out) || !KeepOwnership(out, &original))
-		return FailInPlace(in, out, kUnableOutput, 2);
+		return FailInPlace(out, kUnableOutput, 2);
 	ConvertResult result = FinishConversion(in, out, conversion);
-	if (result != kConverted) {
-		const Outcome &failure = OutcomeOf(result);
-		return FailInPlace(in, out, failure.message, failure.status);
-	}
-	return FinishInPlace(in, out);
+	if (result != kConverted)
+		return FailInPlace(out, OutcomeOf(result).message, OutcomeOf(result).status);
+	return FinishInPlace(out);
+}
+
+// The playlist, open: refused while another run holds it, or for what its
+// first line shows.
+static int CheckAndConvert(FILE *in)
+{
+	Conversion conversion;
+
+	if (!LockExclusive(in))
+		return Fail(kBusy, 1);
+	ConvertResult result = StartConversion(in, &conversion);
+	if (result != kConverted)
+		return FailWith(result);
+	return ConvertInPlace(in, &conversion);
 }
 
 static int RunInPlace(const char *name)
 {
-	Conversion conversion;
-
 	SayProgress(kTempName, name);
 	// A link stays a link: the file it leads to is converted.
 	FILE *in = ResolveLink(name, playlist_path, sizeof playlist_path)
@@ -210,27 +205,35 @@ static int RunInPlace(const char *name)
 	               : nullptr;
 	if (in == nullptr)
 		return Fail(kUnableInput, 1);
-	if (!LockExclusive(in)) {
-		CloseRunFile(in);
-		return Fail(kBusy, 1);
-	}
-	ConvertResult result = StartConversion(in, &conversion);
-	if (result != kConverted) {
-		CloseRunFile(in);
-		return FailWith(result);
-	}
-	// Whatever bears the temporary name is somebody's: never use it.
-	if (PathExists(kTempName)) {
-		CloseRunFile(in);
-		return Fail(kTempExists, 1);
-	}
-	return ConvertInPlace(in, &conversion);
+	int status = CheckAndConvert(in);
+	CloseRunFile(in);
+	return status;
+}
+
+// The input, open and its first line read, converted to the output.
+static int ConvertToOutput(FILE *in, Conversion *conversion, const char *output_argument)
+{
+	char output_name[kNameSize];
+
+	if (!CopyName(output_name, output_argument, kNameSize))
+		return Fail(kUnableOutput, 2);
+	// Opening the output would empty the very file about to be read.
+	if (IsSameFile(in, output_name))
+		return Fail(kSameFile, 2);
+	FILE *out = WithBuffer(fopen(output_name, "wt"), output_buffer);
+	if (out == nullptr)
+		return Fail(kUnableOutput, 2);
+	ConvertResult result = FinishConversion(in, out, conversion);
+	// A failed close of the output is a failed write: the last buffer
+	// went then.
+	if (fclose(out) != 0 && result == kConverted)
+		result = kWriteFailed;
+	return result == kConverted ? 0 : FailWith(result);
 }
 
 static int RunTwoFiles(const char *input, const char *output_argument)
 {
 	char input_name[kNameSize];
-	char output_name[kNameSize];
 	Conversion conversion;
 
 	SayProgress(input, output_argument);
@@ -242,28 +245,12 @@ static int RunTwoFiles(const char *input, const char *output_argument)
 	// The input is looked at before the output is touched: a refusal
 	// leaves the output as it was.
 	ConvertResult result = StartConversion(in, &conversion);
-	if (result != kConverted) {
-		CloseInput(in);
-		return FailWith(result);
-	}
-	if (!CopyName(output_name, output_argument, kNameSize)) {
-		CloseInput(in);
-		return Fail(kUnableOutput, 2);
-	}
-	// Opening the output would empty the very file about to be read.
-	if (IsSameFile(in, output_name)) {
-		CloseInput(in);
-		return Fail(kSameFile, 2);
-	}
-	FILE *out = WithBuffer(fopen(output_name, "wt"), output_buffer);
-	if (out == nullptr) {
-		CloseInput(in);
-		return Fail(kUnableOutput, 2);
-	}
-	result = CloseStreams(in, out, FinishConversion(in, out, &conversion));
-	if (result != kConverted)
-		return FailWith(result);
-	return 0;
+	int status = result == kConverted
+	                 ? ConvertToOutput(in, &conversion, output_argument)
+	                 : FailWith(result);
+	// Nothing was written to it: a failed close loses nothing.
+	(void)fclose(in);
+	return status;
 }
 
 int main(int argc, char *argv[])

@@ -2,10 +2,9 @@
 
 bool CopyName(char *storage, const char *name, size_t size)
 {
-	// snprintf stops at the storage's end and tells the name's length.
-	int length = snprintf(storage, size, "%s", name);
-
-	return length >= 0 && static_cast<size_t>(length) < size;
+	// snprintf stops at the storage's end and tells the name's length; a
+	// failure's -1 is no length that fits.
+	return static_cast<size_t>(snprintf(storage, size, "%s", name)) < size;
 }
 
 #if defined(_WIN32)
@@ -153,8 +152,11 @@ bool CloseSynced(FILE *stream)
 
 void CloseRunFile(FILE *stream)
 {
+	// Not while an interrupt closes the run's handles.
+	EnterCriticalSection(&held);
 	Forget(HandleOf(stream));
 	(void)fclose(stream);
+	LeaveCriticalSection(&held);
 }
 
 bool NameIsFile(const char *name, const FileFacts *facts)
@@ -276,8 +278,8 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts)
 
 	if (descriptor < 0)
 		return nullptr;
-	if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-	    fcntl(descriptor, F_SETFL, 0) != 0) {
+	// O_NONBLOCK means nothing to a regular file: it may stay.
+	if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
 		(void)close(descriptor);
 		return nullptr;
 	}
@@ -361,14 +363,9 @@ bool NameIsFile(const char *name, const FileFacts *facts)
 bool ResolveLink(const char *name, char *resolved, size_t size)
 {
 	char target[PATH_MAX];
-	struct stat status;
 
-	if (lstat(name, &status) == 0 && S_ISLNK(status.st_mode)) {
-		if (realpath(name, target) == nullptr)
-			return false;
-		name = target;
-	}
-	return CopyName(resolved, name, size);
+	// The real path of a file that is no link names that same file.
+	return realpath(name, target) != nullptr && CopyName(resolved, target, size);
 }
 
 bool PathExists(const char *name)

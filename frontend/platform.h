@@ -50,8 +50,8 @@ bool NameIsFile(const char *name, const FileFacts *facts);
 // name does not fit.
 bool CopyName(char *storage, const char *name, size_t size);
 
-// Copies name into resolved (size bytes), or where name is a symbolic link
-// the path of what it leads to. False when that does not fit.
+// Copies into resolved (size bytes) the path of the file name leads to,
+// through any symbolic link. False when there is none, or it does not fit.
 bool ResolveLink(const char *name, char *resolved, size_t size);
 
 // Something, even a dangling link, bears this name.

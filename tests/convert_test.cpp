@@ -35,6 +35,19 @@ const string kLongA = Repeat("a", kLineCapacity - 2);	// one short of the bound
 // White space that outgrows the store and spills to the scratch file.
 const string kSpilled = Repeat(" \t", kHoldSize + kLineSize);
 
+// Text, then white space that fills whole pieces of the line so that
+// exactly one byte more than the store holds waits, in the scratch file.
+string OneHeldPastTheStore()
+{
+	const size_t piece = kLineCapacity - 1;
+	for (size_t pieces = 1;; pieces++) {
+		if (pieces * piece > kHoldSize + 1)
+			return Repeat("y", pieces * piece - kHoldSize - 1) +
+			       Repeat(" ", kHoldSize + 1);
+	}
+}
+const string kOneHeldPastTheStore = OneHeldPastTheStore();
+
 std::vector<ConvertCase> ConvertCases()
 {
 	return {
@@ -105,12 +118,8 @@ std::vector<ConvertCase> ConvertCases()
 		{"white space past the store, dropped, then kept",
 		 "x" + kSpilled + "\r\ny" + kSpilled + "z",
 		 "./x\n./y" + kSpilled + "z\n", kConverted},
-		{"white space one past the store, kept",
-		 "y" + Repeat(" ", kHoldSize + 1) + "z", "./y" + Repeat(" ", kHoldSize + 1) + "z\n",
-		 kConverted},
-		{"white space one past twice the store, kept",
-		 "y" + Repeat(" ", 2 * kHoldSize + 1) + "z",
-		 "./y" + Repeat(" ", 2 * kHoldSize + 1) + "z\n", kConverted},
+		{"white space held one byte past the store, kept",
+		 kOneHeldPastTheStore + "z", "./" + kOneHeldPastTheStore + "z\n", kConverted},
 		{"white space past the store then a zero byte is text",
 		 kSpilled + string("\0q", 2), "./" + kSpilled + "\n", kConverted},
 		{"many long lines", Repeat(Repeat("m", 4500) + "\r\n", 3),
@@ -242,17 +251,22 @@ TEST(ConvertPlaylist, ScratchFileIsClosedAfterUse)
 	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
 	FILE *out = tmpfile();
 	ASSERT_NE(out, nullptr);
-	for (int run = 0; run < 3; run++) {
-		FILE *in = StreamOf("x" + kSpilled + "y");
+	FILE *inputs[3];
+	for (FILE *&in : inputs) {
+		in = StreamOf("x" + kSpilled + "y");
 		ASSERT_NE(in, nullptr);
-		int lowest_free = dup(0);
-		close(lowest_free);
-		struct rlimit one_more = {static_cast<rlim_t>(lowest_free + 1), saved.rlim_max};
-		ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_more), 0);
-		ConvertResult result = ConvertPlaylist(in, out);
-		ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-		EXPECT_EQ(result, kConverted) << "run " << run;
-		fclose(in);
+	}
+	int lowest_free = dup(0);
+	close(lowest_free);
+	struct rlimit one_more = {static_cast<rlim_t>(lowest_free + 1), saved.rlim_max};
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_more), 0);
+	ConvertResult results[3];
+	for (int run = 0; run < 3; run++)
+		results[run] = ConvertPlaylist(inputs[run], out);
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+	for (int run = 0; run < 3; run++) {
+		EXPECT_EQ(results[run], kConverted) << "run " << run;
+		fclose(inputs[run]);
 	}
 	fclose(out);
 }
@@ -261,17 +275,18 @@ TEST(ConvertPlaylist, ScratchFileIsClosedAfterUse)
 // line without the white space it held, or go on as if it had held it.
 TEST(ConvertPlaylist, BrokenScratchFileIsAFailure)
 {
-	for (bool takes_writes : {true, false}) {
-		FILE *in = StreamOf("x" + kSpilled + (takes_writes ? "y\n" : "\r\n"));
+	for (ScratchFault fault : {kNoRead, kNoWrite, kNoSeek}) {
+		// A run that is dropped needs no reading back.
+		FILE *in = StreamOf("x" + kSpilled + (fault == kNoWrite ? "\r\n" : "y\n"));
 		FILE *out = tmpfile();
 		ASSERT_NE(in, nullptr);
 		ASSERT_NE(out, nullptr);
 		Conversion conversion;
 		ASSERT_EQ(StartConversion(in, &conversion), kConverted);
-		conversion.spill = BrokenScratch(takes_writes);
+		conversion.spill = BrokenScratch(fault);
 		ASSERT_NE(conversion.spill, nullptr);
 		setvbuf(conversion.spill, nullptr, _IONBF, 0);
-		EXPECT_EQ(FinishConversion(in, out, &conversion), kWriteFailed) << takes_writes;
+		EXPECT_EQ(FinishConversion(in, out, &conversion), kWriteFailed) << fault;
 		fclose(in);
 		fclose(out);
 	}

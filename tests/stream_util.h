@@ -99,19 +99,39 @@ inline int SeekAnywhere(void *, off64_t *, int)
 	return 0;
 }
 
+// Fails the first seek only, so that what comes after may go on.
+inline int FirstSeekFails(void *cookie, off64_t *, int)
+{
+	bool *failed = static_cast<bool *>(cookie);
+	if (*failed)
+		return 0;
+	*failed = true;
+	errno = EIO;
+	return -1;
+}
+
+inline int Forget(void *cookie)
+{
+	delete static_cast<bool *>(cookie);
+	return 0;
+}
+
 inline ssize_t NoWrite(void *, const char *, size_t)
 {
 	errno = EIO;
 	return -1;
 }
 
-// A scratch file that fails to read back, and to take writes too unless
-// told they may go (and be lost).
-inline FILE *BrokenScratch(bool takes_writes)
+// A scratch file that fails at one thing: reading back, taking writes, or
+// going back to its start the first time.
+enum ScratchFault { kNoRead, kNoWrite, kNoSeek };
+
+inline FILE *BrokenScratch(ScratchFault fault)
 {
-	cookie_io_functions_t functions = {NoRead, takes_writes ? KeepNothing : NoWrite,
-	                                   SeekAnywhere, nullptr};
-	return fopencookie(nullptr, "w+", functions);
+	cookie_io_functions_t functions = {NoRead, fault == kNoWrite ? NoWrite : KeepNothing,
+	                                   fault == kNoSeek ? FirstSeekFails : SeekAnywhere,
+	                                   Forget};
+	return fopencookie(new bool(false), "w+", functions);
 }
 #endif
 
