@@ -8,6 +8,7 @@
 #endif
 
 #include <string>
+#include <vector>
 
 #include "tests/stream_util.h"
 
