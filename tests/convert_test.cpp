@@ -41,11 +41,8 @@ const string kSpilled = Repeat(" \t", kHoldSize + kLineSize);
 string OneHeldPastTheStore()
 {
 	const size_t piece = kLineCapacity - 1;
-	for (size_t pieces = 1;; pieces++) {
-		if (pieces * piece > kHoldSize + 1)
-			return Repeat("y", pieces * piece - kHoldSize - 1) +
-			       Repeat(" ", kHoldSize + 1);
-	}
+	const size_t length = ((kHoldSize + 1) / piece + 1) * piece;	// past the store
+	return Repeat("y", length - kHoldSize - 1) + Repeat(" ", kHoldSize + 1);
 }
 const string kOneHeldPastTheStore = OneHeldPastTheStore();
 
