@@ -46,6 +46,9 @@ void CloseRunFile(FILE *stream);
 // name, itself and not what a link leads to, is the file of facts.
 bool NameIsFile(const char *name, const FileFacts *facts);
 
+// The same file: same volume, same index.
+bool SameFile(const FileFacts *one, const FileFacts *other);
+
 // Copies name into size bytes of storage. False, with a cut copy, when the
 // name does not fit.
 bool CopyName(char *storage, const char *name, size_t size);
