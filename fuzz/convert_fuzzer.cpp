@@ -27,6 +27,24 @@ bool StartsUtf16(const std::string &line)
 	        (line[0] == '\xFE' && line[1] == '\xFF'));
 }
 
+// UTF-16 without its mark, as the first piece of the first line shows it:
+// at least four bytes, every other one zero.
+bool LooksUtf16(std::string line)
+{
+	if (line.size() > kLineCapacity - 1) {
+		line.resize(kLineCapacity - 1);
+	} else {
+		while (!line.empty() && IsTrailingSpace(line.back()))
+			line.pop_back();
+	}
+	bool zero_at_even = true, zero_at_odd = true;
+	for (size_t i = 0; i < line.size(); i++) {
+		if (line[i] != '\0')
+			(i % 2 == 0 ? zero_at_even : zero_at_odd) = false;
+	}
+	return line.size() >= 4 && (zero_at_even || zero_at_odd);
+}
+
 // The whole physical line, however long: trimmed at its real end, its text
 // ending at the first zero byte, then rewritten.
 std::string RewriteModel(std::string line)
@@ -55,7 +73,7 @@ bool ConvertModel(const std::string &input, std::string *output)
 		std::string line = input.substr(start, end == std::string::npos
 		                                           ? std::string::npos
 		                                           : end - start);
-		if (first && StartsUtf16(line))
+		if (first && (StartsUtf16(line) || LooksUtf16(line)))
 			return false;
 		if (first && line.compare(0, kMark.size(), kMark) == 0) {
 			*output += kMark;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "playlist/scratch.h"
 #include "playlist/stream_bytes.h"
 
 static const char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -15,6 +16,26 @@ static bool IsUtf16Mark(const char *bytes)
 	if (bytes[0] == '\xFE')
 		return bytes[1] == '\xFF';
 	return false;
+}
+
+// UTF-16 text without its mark: every other byte is zero, from the first
+// byte or from the second.
+static bool LooksLikeUtf16(const char *bytes, size_t count)
+{
+	bool zero_at_even = true;
+	bool zero_at_odd = true;
+
+	if (count < 4)
+		return false;
+	for (size_t i = 0; i < count; i++) {
+		if (bytes[i] != '\0') {
+			if (i % 2 == 0)
+				zero_at_even = false;
+			else
+				zero_at_odd = false;
+		}
+	}
+	return zero_at_even || zero_at_odd;
 }
 
 static bool WriteBytes(FILE *out, const char *bytes, size_t count)
@@ -58,7 +79,7 @@ static bool HoldWhiteSpace(Conversion *conversion, const char *text,
 	memcpy(conversion->held + conversion->held_length, text, room);
 	conversion->held_length = kHoldSize;
 	if (conversion->spill == nullptr) {
-		conversion->spill = tmpfile();
+		conversion->spill = OpenScratchFile();
 		if (conversion->spill == nullptr)
 			return false;
 	}
@@ -198,7 +219,8 @@ ConvertResult StartConversion(FILE *in, Conversion *conversion)
 	conversion->spill = nullptr;
 	if (!ReadPiece(in, conversion))
 		return kReadFailed;
-	if (IsUtf16Mark(conversion->buffer))
+	if (IsUtf16Mark(conversion->buffer) ||
+	    LooksLikeUtf16(conversion->buffer, conversion->stored))
 		return kInputIsUtf16;
 	conversion->utf8_mark =
 	    strncmp(conversion->buffer, kUtf8Mark, kUtf8MarkLength) == 0;

@@ -32,14 +32,14 @@ struct Conversion {
 	char held[kHoldSize];	// white space that may be trailing
 	size_t held_length;
 	unsigned long long spilled;	// more of it, in spill
-	FILE *spill;
+	FILE *spill;	// a scratch file, opened when first needed
 	// Last, so that a write past its end leaves the object, where
 	// AddressSanitizer sees it.
 	char buffer[kLineSize];
 };
 
-// Reads the first line of in; refuses a UTF-16 playlist and a stream that
-// cannot be read. Writes nothing.
+// Reads the first line of in; refuses a UTF-16 playlist, with or without
+// its byte-order mark, and a stream that cannot be read. Writes nothing.
 ConvertResult StartConversion(FILE *in, Conversion *conversion);
 
 // Writes the first line and converts the rest of in to out, one line of

@@ -23,14 +23,6 @@ struct ConvertCase {
 	ConvertResult result;
 };
 
-string Repeat(const string &piece, size_t count)
-{
-	string bytes;
-	while (count-- > 0)
-		bytes += piece;
-	return bytes;
-}
-
 const string kMark = "\xEF\xBB\xBF";
 const string kLongA = Repeat("a", kLineCapacity - 2);	// one short of the bound
 // White space that outgrows the store and spills to the scratch file.
@@ -69,6 +61,12 @@ std::vector<ConvertCase> ConvertCases()
 		{"utf-16 little-endian refused", string("\xFF\xFE#\0\n\0", 6), "",
 		 kInputIsUtf16},
 		{"utf-16 big-endian refused", "\xFE\xFF", "", kInputIsUtf16},
+		{"utf-16 little-endian without its mark refused", string("#\0E\0\r\0\n\0", 8), "",
+		 kInputIsUtf16},
+		{"utf-16 big-endian without its mark refused", string("\0#\0E\0\r\0\n", 8), "",
+		 kInputIsUtf16},
+		{"every other byte zero, too short for utf-16", string("a\0b", 3), "./a\n", kConverted},
+		{"zero byte first is an empty line", string("\0abc", 4), "\n", kConverted},
 		{"0xFF alone is data", "\xFF\xFF", "./\xFF\xFF\n", kConverted},
 		{"long entry is one line, prefixed once",
 		 Repeat("ab\\", 3000) + "\r\nnext",
@@ -140,14 +138,8 @@ TEST_P(ConvertTest, WritesTheExpectedBytes)
 	fclose(out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Playlists, ConvertTest,
-	::testing::ValuesIn(ConvertCases()),
-	[](const ::testing::TestParamInfo<ConvertCase> &info) {
-		string name;
-		for (const char *p = info.param.name; *p != '\0'; p++)
-			name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-		return name;
-	});
+INSTANTIATE_TEST_SUITE_P(Playlists, ConvertTest, ::testing::ValuesIn(ConvertCases()),
+	NameOf<ConvertCase>);
 
 // Lines from a little under to a little over what the buffer holds, of
 // each kind, with and without a byte-order mark before them: each comes out
@@ -219,54 +211,57 @@ TEST(ConvertPlaylist, FaultsMidwayAreReported)
 	}
 }
 
-// With no file left to open, white space past the store has nowhere to
-// wait: the conversion fails rather than drop it or keep it wrongly.
-TEST(ConvertPlaylist, NoScratchFileIsAFailure)
+// White space past the store waits in a scratch file: in $TMPDIR where
+// that is set, closed after each conversion (with room for one more file,
+// one conversion after another finds it), and with none, the conversion
+// fails rather than drop the white space or keep it wrongly.
+TEST(ConvertPlaylist, ScratchFileForLongWhiteSpace)
 {
-	FILE *in = StreamOf("x" + kSpilled + "y");
-	FILE *out = tmpfile();
-	ASSERT_NE(in, nullptr);
-	ASSERT_NE(out, nullptr);
-	struct rlimit saved;
-	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-	int lowest_free = dup(0);
-	close(lowest_free);
-	struct rlimit none_left = {static_cast<rlim_t>(lowest_free), saved.rlim_max};
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none_left), 0);
-
-	ConvertResult result = ConvertPlaylist(in, out);
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-	EXPECT_EQ(result, kWriteFailed);
-	fclose(in);
-	fclose(out);
-}
-
-// Each conversion closes its scratch file: with room for one more file, one
-// conversion after another still finds it.
-TEST(ConvertPlaylist, ScratchFileIsClosedAfterUse)
-{
-	struct rlimit saved;
-	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-	FILE *out = tmpfile();
-	ASSERT_NE(out, nullptr);
-	FILE *inputs[3];
-	for (FILE *&in : inputs) {
-		in = StreamOf("x" + kSpilled + "y");
-		ASSERT_NE(in, nullptr);
+	struct Case {
+		const char *why;
+		int files_left;	// that the conversions may open
+		const char *folder;	// $TMPDIR, where set
+		int runs;
+		ConvertResult result;
+	};
+	const Case cases[] = {
+		{"no file left to open", 0, nullptr, 1, kWriteFailed},
+		{"closed after use", 1, nullptr, 3, kConverted},
+		{"in $TMPDIR", 1, "/no/such/folder", 1, kWriteFailed},
+	};
+	for (const Case &test : cases) {
+		SCOPED_TRACE(test.why);
+		FILE *out = tmpfile();
+		ASSERT_NE(out, nullptr);
+		std::vector<FILE *> inputs;
+		for (int run = 0; run < test.runs; run++) {
+			inputs.push_back(StreamOf("x" + kSpilled + "y"));
+			ASSERT_NE(inputs.back(), nullptr);
+		}
+		struct rlimit saved;
+		ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+		int lowest_free = dup(0);
+		close(lowest_free);
+		struct rlimit limit = {static_cast<rlim_t>(lowest_free + test.files_left), saved.rlim_max};
+		const char *user_folder = getenv("TMPDIR");
+		const string kept = user_folder != nullptr ? user_folder : "";
+		if (test.folder != nullptr)
+			setenv("TMPDIR", test.folder, 1);
+		ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+		std::vector<ConvertResult> results;
+		for (FILE *in : inputs)
+			results.push_back(ConvertPlaylist(in, out));
+		ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+		if (user_folder != nullptr)
+			setenv("TMPDIR", kept.c_str(), 1);
+		else
+			unsetenv("TMPDIR");
+		for (size_t run = 0; run < inputs.size(); run++) {
+			EXPECT_EQ(results[run], test.result) << "run " << run;
+			fclose(inputs[run]);
+		}
+		fclose(out);
 	}
-	int lowest_free = dup(0);
-	close(lowest_free);
-	struct rlimit one_more = {static_cast<rlim_t>(lowest_free + 1), saved.rlim_max};
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_more), 0);
-	ConvertResult results[3];
-	for (int run = 0; run < 3; run++)
-		results[run] = ConvertPlaylist(inputs[run], out);
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-	for (int run = 0; run < 3; run++) {
-		EXPECT_EQ(results[run], kConverted) << "run " << run;
-		fclose(inputs[run]);
-	}
-	fclose(out);
 }
 
 // A scratch file that fails: the conversion says so rather than write a

@@ -24,13 +24,8 @@ struct ReaderCase {
 	std::vector<Read> reads;
 };
 
-std::string Repeat(char byte, size_t count)
-{
-	return std::string(count, byte);
-}
-
 // A line that fills the buffer as the line loop uses it.
-const std::string kLongest = Repeat('x', kLineCapacity - 1);
+const std::string kLongest = Repeat("x", kLineCapacity - 1);
 
 std::vector<ReaderCase> ReaderCases()
 {
@@ -62,8 +57,8 @@ std::vector<ReaderCase> ReaderCases()
 		 kLineCapacity,
 		 {{kLongest, true, true}, {"yz", true, false}, {"", false, false}}},
 		{"4091 characters, as the program reads them",
-		 Repeat('x', 4091) + "\nnext", 4092,
-		 {{Repeat('x', 4091), true, false}, {"next", false, false}}},
+		 Repeat("x", 4091) + "\nnext", 4092,
+		 {{Repeat("x", 4091), true, false}, {"next", false, false}}},
 		{"no trimming at a cut", "ab  cd", 4,
 		 {{"ab ", true, true}, {" cd", false, false}}},
 		{"line feed right at the cut", "abc\nd", 4,
@@ -98,12 +93,7 @@ TEST_P(ReaderTest, GivesEachLineAndWhatFollows)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReaderTest, ::testing::ValuesIn(ReaderCases()),
-	[](const ::testing::TestParamInfo<ReaderCase> &info) {
-		std::string name;
-		for (const char *p = info.param.name; *p != '\0'; p++)
-			name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-		return name;
-	});
+	NameOf<ReaderCase>);
 
 TEST(ReadLine, WorksWithoutTheOptionalReports)
 {

@@ -1,12 +1,34 @@
-// Real streams holding chosen bytes, for the unit tests.
+// Real streams holding chosen bytes, and what else the unit tests share.
 #ifndef TANDREL_TESTS_STREAM_UTIL_H
 #define TANDREL_TESTS_STREAM_UTIL_H
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+inline std::string Repeat(const std::string &piece, size_t count)
+{
+	std::string bytes;
+	while (count-- > 0)
+		bytes += piece;
+	return bytes;
+}
+
+// A test's name made of its case's name: letters and digits, '_' for the
+// rest.
+template <typename Case>
+std::string NameOf(const ::testing::TestParamInfo<Case> &info)
+{
+	std::string name;
+	for (const char *p = info.param.name; *p != '\0'; p++)
+		name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+	return name;
+}
 
 // A temporary file holding bytes, open for reading from its start.
 inline FILE *StreamOf(const std::string &bytes)

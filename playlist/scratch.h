@@ -1,0 +1,14 @@
+// A scratch file for white space that may turn out trailing, where the
+// platform keeps temporary files.
+#ifndef TANDREL_PLAYLIST_SCRATCH_H
+#define TANDREL_PLAYLIST_SCRATCH_H
+
+#include <cstdio>
+
+// Opens a new scratch file for reading and writing in binary mode, that no
+// name leads to and that goes when it is closed: in $TMPDIR where that is
+// set, else in /tmp (on Windows, in the folder GetTempPath names). Returns
+// nullptr when it cannot.
+FILE *OpenScratchFile();
+
+#endif
