@@ -1,6 +1,6 @@
 // Every text tandrel prints, in one place. All of it goes to standard output,
-// each text followed by one line feed but the progress line, whose format
-// ends the line itself.
+// each text followed by one line feed but the progress line and the note
+// on an incomplete output, whose formats end the line themselves.
 #ifndef TANDREL_FRONTEND_MESSAGES_H
 #define TANDREL_FRONTEND_MESSAGES_H
 
@@ -29,16 +29,43 @@ constexpr const char kUnableInput[] = "Unable to open input file.";
 constexpr const char kUnableOutput[] = "Unable to open output file.";
 constexpr const char kUnableRead[] = "Unable to read input file.";
 constexpr const char kUnableWrite[] = "Unable to write output file.";
+// A two-file run that failed after it began to write: the output name.
+constexpr const char kIncompleteFormat[] = "%s \"%s\" is incomplete.\n";
+constexpr const char kInputUtf16[] =
+	"The input file is UTF-16; save it as UTF-8 or ANSI first.";
+constexpr const char kSameFile[] = "Input and output are the same file.";
+
+// In-place runs.
+constexpr const char kBusy[] =
+	"Another run is converting this playlist; try again when it has finished.";
+constexpr const char kBusyHere[] =
+	"Another run is converting a playlist in this folder; try again when it "
+	"has finished.";
 constexpr const char kTempExists[] =
 	"A file named \"" TANDREL_TEMP_NAME "\" is in the way here. It may be "
 	"a playlist left by an interrupted run: look at it, give it back its "
 	"name or move it away, then try again.";
-constexpr const char kBusy[] =
-	"Another run is converting this playlist; try again when it has finished.";
-constexpr const char kInputUtf16[] =
-	"The input file is UTF-16; save it as UTF-8 or ANSI first.";
-constexpr const char kSameFile[] = "Input and output are the same file.";
-// Follows a failure line when the original could not be put back.
+constexpr const char kMaybeAsTemp[] =
+	"Unable to open input file. The playlist may be \"" TANDREL_TEMP_NAME
+	"\" here, left by an interrupted run: look at it and give it back its "
+	"name.";
+constexpr const char kUntrustedLink[] =
+	"The playlist is a link that neither you nor the owner of its file "
+	"made; it is not followed.";
+constexpr const char kPlaylistChanged[] =
+	"The playlist was moved, removed or replaced while it was read; it is "
+	"left as it is now.";
+constexpr const char kUnableMove[] =
+	"Unable to move the playlist to \"" TANDREL_TEMP_NAME "\" here";
+// What follows kUnableMove: why.
+constexpr const char kOtherFileSystem[] =
+	": this folder is on another file system. Run tandrel from the "
+	"playlist's folder.";
+constexpr const char kNoPermission[] =
+	": no permission to write in this folder or to move the playlist.";
+constexpr const char kNoReason[] = ".";
+// Follows a failure line, once the temporary name is known to lead to the
+// original.
 constexpr const char kKeptAsTemp[] =
 	" The original playlist is now \"" TANDREL_TEMP_NAME "\".";
 constexpr const char kTempLeft[] =

@@ -1,12 +1,16 @@
-// What the platforms do not give the same way: opening a playlist without
-// waiting on a pipe, file identity, locks, creating a file exclusively,
-// ownership and permission bits, syncing to disk, renaming without
-// replacing, and interrupts.
+// What the platforms do not give the same way: following links, opening a
+// playlist without waiting on a pipe, file identity, locks, a new file no
+// other run can open, ownership and permission bits, syncing to disk,
+// renaming without replacing, and interrupts. Each platform implements it
+// in a file of its own; platform.cpp holds what they share.
 #ifndef TANDREL_FRONTEND_PLATFORM_H
 #define TANDREL_FRONTEND_PLATFORM_H
 
 #include <cstddef>
 #include <cstdio>
+
+// Room for any path the file system takes (PATH_MAX on Linux) with its zero.
+constexpr size_t kNameSize = 4096;
 
 // Who a file is, and what its replacement keeps of it.
 struct FileFacts {
@@ -17,67 +21,102 @@ struct FileFacts {
 	unsigned long group;
 };
 
-// Opens a regular file, or what a link leads to, for reading in text
-// mode, without waiting on a pipe or device: those are refused.
+// The new playlist while it is written. It has no name at all where the
+// system can make such a file, and otherwise a hidden one beside the
+// playlist that no other run uses.
+struct NewFile {
+	FileFacts facts;
+	char hidden_name[kNameSize];	// "" while it has none
+};
+
+enum LinkResult {
+	kLinkResolved,
+	kLinkUnresolved,	// a loop, or a path too long
+	kLinkUntrusted,	// a link neither the runner nor the file's owner made
+};
+
+// Copies name into resolved (size bytes), or, when name is a symbolic
+// link, the path of the file it leads to, link by link, so that the path
+// found ends in that file's own name. A link is followed only when its
+// owner runs tandrel or owns the file it leads to.
+LinkResult ResolveLink(const char *name, char *resolved, size_t size);
+
+// Opens a regular file for reading in text mode, without following a
+// link or waiting on a pipe or device: those are refused. Fills facts.
 FILE *OpenRegularFile(const char *name, FileFacts *facts);
 
-// Creates name for writing in text mode, with at most the permission bits
-// of facts. Fails if anything bears the name, a link included, which is
-// not followed. Fills created with the new file's identity.
-FILE *CreateExclusive(const char *name, const FileFacts *facts,
-                      FileFacts *created);
+// Creates the new playlist for writing in text mode, in the folder of
+// beside, where no other run can open it, locked, with the owner (where
+// permitted) and the permission bits of facts. Returns nullptr, leaving
+// nothing behind, when it cannot.
+FILE *CreateNewFile(const char *beside, const FileFacts *facts, NewFile *created);
 
-// Gives the file of stream the owner (where permitted) and the permission
-// bits of facts. Where the file system has none, bits that already match
-// are enough.
-bool KeepOwnership(FILE *stream, const FileFacts *facts);
+// Flushes stream and puts its bytes on disk. The stream stays open.
+bool SyncStream(FILE *stream);
+
+// Gives the new file of stream the name, unless something bears it.
+// Returns false, with errno, when it did not.
+bool NameNewFile(FILE *stream, NewFile *file, const char *name);
+
+// Removes the hidden name of a new file given up, while it still leads to
+// that file. Interrupts call it too.
+void DiscardNewFile(const NewFile *file);
+
+// Closes a stream opened by OpenRegularFile or CreateNewFile. Returns false
+// when the close failed.
+bool CloseRunFile(FILE *stream);
 
 // An exclusive advisory lock, taken without waiting. False only when
 // somebody else holds one; a file system without locks gives true.
 bool LockExclusive(FILE *stream);
 
-// Flushes stream and puts its bytes on disk, then closes it.
-bool CloseSynced(FILE *stream);
+// Something bears name, a link itself rather than what it leads to, that
+// another process holds locked.
+bool LockedByAnother(const char *name);
 
-// Closes a stream opened by OpenRegularFile or CreateExclusive whose bytes
-// no longer matter: the input, or a new file given up.
-void CloseRunFile(FILE *stream);
+// name itself, not what a link leads to, is the file of facts.
+bool NameLeadsTo(const char *name, const FileFacts *facts);
 
-// name, itself and not what a link leads to, is the file of facts.
-bool NameIsFile(const char *name, const FileFacts *facts);
+// name, through any link, is the very file stream reads.
+bool NameReaches(FILE *stream, const char *name);
 
-// The same file: same volume, same index.
-bool SameFile(const FileFacts *one, const FileFacts *other);
+// Something, even a dangling link, bears this name.
+bool PathExists(const char *name);
+
+// Renames from to to unless something bears to. Returns false, with
+// errno, when it did not.
+bool RenameNoReplace(const char *from, const char *to);
+
+// Renames from to to, over whatever bears to.
+bool RenameReplacing(const char *from, const char *to);
+
+// Removes the name. Interrupts call it too.
+bool RemoveName(const char *name);
+
+// A closed pipe on standard output and the file size limit no longer end
+// the process: the writes fail instead. On an interrupt (any signal that
+// would end the process and can be caught, a closed terminal or console)
+// undo runs, then the process ends as the interrupt would have ended it.
+// undo may only look at names, rename and remove.
+void CatchInterrupts(void (*undo)());
+
+// Between these two, undo does not run: a step and the record of it go
+// together. Nothing may wait in between, printing included.
+void HoldInterrupts();
+void ReleaseInterrupts();
+
+// Shared by the implementations.
 
 // Copies name into size bytes of storage. False, with a cut copy, when the
 // name does not fit.
 bool CopyName(char *storage, const char *name, size_t size);
 
-// Copies into resolved (size bytes) the path of the file name leads to,
-// through any symbolic link. False when there is none, or it does not fit.
-bool ResolveLink(const char *name, char *resolved, size_t size);
+// Copies into storage the path of leaf in the folder of path: path up to
+// its last separator (any byte of separators), then leaf.
+bool NameInFolderOf(char *storage, size_t size, const char *path,
+                    const char *leaf, const char *separators);
 
-// Something, even a dangling link, bears this name.
-bool PathExists(const char *name);
-
-// name is the very file stream reads, by whatever path or link.
-bool IsSameFile(FILE *stream, const char *name);
-
-// Fails, rather than replace it, when something bears the name to.
-bool RenameNoReplace(const char *from, const char *to);
-
-// Renames over whatever bears the name to.
-bool RenameReplacing(const char *from, const char *to);
-
-// A closed pipe on standard output and the file size limit no longer end
-// the process: the writes fail instead. On an interrupt (Ctrl-C, a closed
-// terminal or console, kill) undo runs, then the process ends as the
-// interrupt would have ended it. undo may only rename, stat and remove.
-void CatchInterrupts(void (*undo)());
-
-// Between these two, undo does not run: a step and the record of it go
-// together.
-void HoldInterrupts();
-void ReleaseInterrupts();
+// The same file: same volume, same index.
+bool SameFile(const FileFacts *one, const FileFacts *other);
 
 #endif

@@ -2,18 +2,35 @@
 #include "frontend/platform.h"
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-static void (*undo_run)();
+// As many links in a row as Linux follows before it calls it a loop.
+static const int kMostLinks = 40;
 
-static const int kInterrupts[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+static void (*undo_run)();
 static sigset_t interrupts;
+
+// Every signal whose default ends the process and that can be caught, but
+// SIGPIPE and SIGXFSZ, which are ignored. The real-time signals, which end
+// it too, are added where the system has them.
+static const int kInterrupts[] = {
+	SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
+	SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM,
+	SIGPROF, SIGSYS,
+#if defined(SIGPOLL)
+	SIGPOLL,
+#endif
+#if defined(SIGPWR)
+	SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+	SIGSTKFLT,
+#endif
+};
 
 static void GetFacts(const struct stat *status, FileFacts *facts)
 {
@@ -24,20 +41,51 @@ static void GetFacts(const struct stat *status, FileFacts *facts)
 	facts->group = status->st_gid;
 }
 
-// Takes descriptor into a stream, or closes it.
-static FILE *StreamOver(int descriptor, const char *mode)
+// Links made by the runner, by root or by the owner of the file they lead
+// to are followed; root's links are as trusted as root.
+static bool Trusted(const struct stat *link, const struct stat *file, bool file_found)
 {
-	FILE *stream = fdopen(descriptor, mode);
+	return link->st_uid == geteuid() || link->st_uid == 0 ||
+	       (file_found && link->st_uid == file->st_uid);
+}
 
-	if (stream == nullptr)
-		(void)close(descriptor);
-	return stream;
+// The next name in a chain of links: the target, relative to the folder
+// of the link when it does not begin at the root.
+static bool FollowLink(char *path, size_t size)
+{
+	char target[kNameSize];
+	char next[kNameSize];
+	ssize_t length = readlink(path, target, sizeof target - 1);
+
+	if (length < 0)
+		return false;
+	target[length] = '\0';
+	if (target[0] == '/')
+		return CopyName(path, target, size);
+	return NameInFolderOf(next, sizeof next, path, target, "/") &&
+	       CopyName(path, next, size);
+}
+
+LinkResult ResolveLink(const char *name, char *resolved, size_t size)
+{
+	struct stat link, file;
+	bool file_found = stat(name, &file) == 0;
+
+	if (!CopyName(resolved, name, size))
+		return kLinkUnresolved;
+	for (int links = 0; lstat(resolved, &link) == 0 && S_ISLNK(link.st_mode); links++) {
+		if (!Trusted(&link, &file, file_found))
+			return kLinkUntrusted;
+		if (links == kMostLinks || !FollowLink(resolved, size))
+			return kLinkUnresolved;
+	}
+	return kLinkResolved;
 }
 
 FILE *OpenRegularFile(const char *name, FileFacts *facts)
 {
 	// Without O_NONBLOCK, opening a FIFO would wait for a writer.
-	int descriptor = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	int descriptor = open(name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 	struct stat status;
 
 	if (descriptor < 0)
@@ -48,25 +96,53 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts)
 		return nullptr;
 	}
 	GetFacts(&status, facts);
-	return StreamOver(descriptor, "r");
+	FILE *stream = fdopen(descriptor, "r");
+	if (stream == nullptr)
+		(void)close(descriptor);
+	return stream;
 }
 
-FILE *CreateExclusive(const char *name, const FileFacts *facts,
-                      FileFacts *created)
+// A file in the folder of beside that no name leads to, where the system
+// makes such files and /proc can give them a name later.
+static int CreateAnonymous(const char *beside, mode_t mode)
 {
-	// Never wider than the original's bits, even for a moment.
-	int descriptor = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
-	                      static_cast<mode_t>(facts->mode & 0777));
-	struct stat status;
+#if defined(O_TMPFILE)
+	char folder[kNameSize];
 
-	if (descriptor < 0)
-		return nullptr;
-	if (fstat(descriptor, &status) != 0) {
-		(void)close(descriptor);
-		return nullptr;
+	if (access("/proc/self/fd", X_OK) != 0 ||
+	    !NameInFolderOf(folder, sizeof folder, beside, ".", "/"))
+		return -1;
+	return open(folder, O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, mode);
+#else
+	(void)beside;
+	(void)mode;
+	return -1;
+#endif
+}
+
+// A file beside the playlist under a hidden name of this process's own.
+static int CreateHidden(const char *beside, mode_t mode, char *hidden)
+{
+	for (int attempt = 0; attempt < 10; attempt++) {
+		char leaf[64];
+		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%ld-%d.m3u",
+		               static_cast<long>(getpid()), attempt);
+		if (!NameInFolderOf(hidden, kNameSize, beside, leaf, "/"))
+			break;
+		int descriptor = open(hidden, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW |
+		                              O_NOCTTY | O_CLOEXEC, mode);
+		if (descriptor >= 0)
+			return descriptor;
+		if (errno != EEXIST)
+			break;
 	}
-	GetFacts(&status, created);
-	return StreamOver(descriptor, "w");
+	hidden[0] = '\0';
+	return -1;
+}
+
+static bool LockDescriptor(int descriptor)
+{
+	return flock(descriptor, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 // Only root may give a file away; anyone else may still give it the
@@ -80,9 +156,8 @@ static bool GiveOwnership(int descriptor, const FileFacts *facts)
 	       fchown(descriptor, static_cast<uid_t>(-1), group) == 0;
 }
 
-bool KeepOwnership(FILE *stream, const FileFacts *facts)
+static bool KeepOwnership(int descriptor, const FileFacts *facts)
 {
-	int descriptor = fileno(stream);
 	struct stat status;
 
 	// Ownership goes first: changing it clears the set-id bits.
@@ -95,25 +170,88 @@ bool KeepOwnership(FILE *stream, const FileFacts *facts)
 	       (status.st_mode & 07777) == facts->mode;
 }
 
+// The new file, once created: its facts, its lock and the original's
+// ownership, or false.
+static bool PrepareNewFile(int descriptor, const FileFacts *facts, NewFile *created)
+{
+	struct stat status;
+
+	if (fstat(descriptor, &status) != 0)
+		return false;
+	GetFacts(&status, &created->facts);
+	return LockDescriptor(descriptor) && KeepOwnership(descriptor, facts);
+}
+
+FILE *CreateNewFile(const char *beside, const FileFacts *facts, NewFile *created)
+{
+	// Never wider than the original's bits, even for a moment.
+	mode_t mode = static_cast<mode_t>(facts->mode & 0777);
+	int descriptor = CreateAnonymous(beside, mode);
+
+	created->hidden_name[0] = '\0';
+	if (descriptor < 0)
+		descriptor = CreateHidden(beside, mode, created->hidden_name);
+	if (descriptor < 0)
+		return nullptr;
+	FILE *stream = PrepareNewFile(descriptor, facts, created) ? fdopen(descriptor, "w") : nullptr;
+	if (stream != nullptr)
+		return stream;
+	// The file was made a moment ago, under a name of this process's own.
+	if (created->hidden_name[0] != '\0')
+		(void)unlink(created->hidden_name);
+	created->hidden_name[0] = '\0';
+	(void)close(descriptor);
+	return nullptr;
+}
+
+bool SyncStream(FILE *stream)
+{
+	return fflush(stream) == 0 && fsync(fileno(stream)) == 0;
+}
+
+bool NameNewFile(FILE *stream, NewFile *file, const char *name)
+{
+	if (file->hidden_name[0] != '\0') {
+		if (!RenameNoReplace(file->hidden_name, name))
+			return false;
+		file->hidden_name[0] = '\0';
+		return true;
+	}
+	// A link cannot replace anything; the file system checks that.
+	char descriptor_path[64];
+	(void)snprintf(descriptor_path, sizeof descriptor_path, "/proc/self/fd/%d",
+	               fileno(stream));
+	return linkat(AT_FDCWD, descriptor_path, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+void DiscardNewFile(const NewFile *file)
+{
+	if (file->hidden_name[0] != '\0' && NameLeadsTo(file->hidden_name, &file->facts))
+		(void)unlink(file->hidden_name);
+}
+
+bool CloseRunFile(FILE *stream)
+{
+	return fclose(stream) == 0;
+}
+
 bool LockExclusive(FILE *stream)
 {
-	return flock(fileno(stream), LOCK_EX | LOCK_NB) == 0 ||
-	       errno != EWOULDBLOCK;
+	return LockDescriptor(fileno(stream));
 }
 
-bool CloseSynced(FILE *stream)
+bool LockedByAnother(const char *name)
 {
-	bool synced = fflush(stream) == 0 && fsync(fileno(stream)) == 0;
+	int descriptor = open(name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 
-	return fclose(stream) == 0 && synced;
+	if (descriptor < 0)
+		return false;
+	bool locked = flock(descriptor, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+	(void)close(descriptor);
+	return locked;
 }
 
-void CloseRunFile(FILE *stream)
-{
-	(void)fclose(stream);
-}
-
-bool NameIsFile(const char *name, const FileFacts *facts)
+bool NameLeadsTo(const char *name, const FileFacts *facts)
 {
 	struct stat status;
 	FileFacts found;
@@ -124,12 +262,13 @@ bool NameIsFile(const char *name, const FileFacts *facts)
 	return SameFile(&found, facts);
 }
 
-bool ResolveLink(const char *name, char *resolved, size_t size)
+bool NameReaches(FILE *stream, const char *name)
 {
-	char target[PATH_MAX];
+	struct stat ours, theirs;
 
-	// The real path of a file that is no link names that same file.
-	return realpath(name, target) != nullptr && CopyName(resolved, target, size);
+	if (fstat(fileno(stream), &ours) != 0 || stat(name, &theirs) != 0)
+		return false;
+	return ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
 }
 
 bool PathExists(const char *name)
@@ -138,15 +277,6 @@ bool PathExists(const char *name)
 
 	// A folder that cannot be searched says EACCES: that is no file.
 	return lstat(name, &status) == 0;
-}
-
-bool IsSameFile(FILE *stream, const char *name)
-{
-	struct stat ours, theirs;
-
-	if (fstat(fileno(stream), &ours) != 0 || stat(name, &theirs) != 0)
-		return false;
-	return ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino;
 }
 
 bool RenameNoReplace(const char *from, const char *to)
@@ -161,7 +291,9 @@ bool RenameNoReplace(const char *from, const char *to)
 	if (link(from, to) != 0)
 		return false;
 	if (unlink(from) != 0) {
+		int error = errno;
 		(void)unlink(to);
+		errno = error;
 		return false;
 	}
 	return true;
@@ -172,12 +304,27 @@ bool RenameReplacing(const char *from, const char *to)
 	return rename(from, to) == 0;
 }
 
+bool RemoveName(const char *name)
+{
+	return unlink(name) == 0;
+}
+
 static void OnInterrupt(int signal_number)
 {
 	undo_run();
 	// End as the signal would have: the caller and the shell see it.
 	(void)signal(signal_number, SIG_DFL);
 	(void)raise(signal_number);
+}
+
+// Catches signal_number, unless it was ignored from the start (nohup, a
+// background job): then it stays ignored.
+static void Catch(int signal_number, const struct sigaction *action)
+{
+	struct sigaction old;
+
+	if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+		(void)sigaction(signal_number, action, nullptr);
 }
 
 void CatchInterrupts(void (*undo)())
@@ -190,15 +337,15 @@ void CatchInterrupts(void (*undo)())
 	(void)sigemptyset(&interrupts);
 	for (int signal_number : kInterrupts)
 		(void)sigaddset(&interrupts, signal_number);
+#if defined(SIGRTMIN)
+	for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++)
+		(void)sigaddset(&interrupts, signal_number);
+#endif
 	action.sa_handler = OnInterrupt;
 	action.sa_mask = interrupts;
-	for (int signal_number : kInterrupts) {
-		struct sigaction old;
-		// A signal ignored from the start (nohup, a background job)
-		// stays ignored.
-		if (sigaction(signal_number, nullptr, &old) == 0 &&
-		    old.sa_handler != SIG_IGN)
-			(void)sigaction(signal_number, &action, nullptr);
+	for (int signal_number = 1; signal_number < NSIG; signal_number++) {
+		if (sigismember(&interrupts, signal_number) == 1)
+			Catch(signal_number, &action);
 	}
 }
 

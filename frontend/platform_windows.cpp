@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 
 // The files of an in-place run, by handle: a console interrupt arrives on
@@ -82,6 +83,51 @@ static FILE *StreamOver(HANDLE handle, int flags, const char *mode)
 	return stream;
 }
 
+// errno for what the last call's error means to a run.
+static void SetErrno()
+{
+	switch (GetLastError()) {
+	case ERROR_NOT_SAME_DEVICE:
+		errno = EXDEV;
+		break;
+	case ERROR_ACCESS_DENIED:
+	case ERROR_WRITE_PROTECT:
+	case ERROR_SHARING_VIOLATION:
+		errno = EACCES;
+		break;
+	case ERROR_FILE_EXISTS:
+	case ERROR_ALREADY_EXISTS:
+		errno = EEXIST;
+		break;
+	case ERROR_FILE_NOT_FOUND:
+	case ERROR_PATH_NOT_FOUND:
+		errno = ENOENT;
+		break;
+	default:
+		errno = EIO;
+		break;
+	}
+}
+
+// Locks one byte that no playlist reaches: Windows enforces locks, and a
+// player reading the playlist meanwhile must not be stopped by one.
+static bool LockHandle(HANDLE handle, DWORD flags)
+{
+	OVERLAPPED far_byte = {};
+
+	far_byte.Offset = MAXDWORD - 1;
+	far_byte.OffsetHigh = MAXLONG;
+	if (LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far_byte) != 0)
+		return true;
+	return GetLastError() != ERROR_LOCK_VIOLATION;
+}
+
+// Links are rare on Windows, and renaming one renames the link.
+LinkResult ResolveLink(const char *name, char *resolved, size_t size)
+{
+	return CopyName(resolved, name, size) ? kLinkResolved : kLinkUnresolved;
+}
+
 FILE *OpenRegularFile(const char *name, FileFacts *facts)
 {
 	HANDLE handle = CreateFileA(name, GENERIC_READ,
@@ -97,74 +143,102 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts)
 	return StreamOver(handle, _O_RDONLY, "rt");
 }
 
-FILE *CreateExclusive(const char *name, const FileFacts *, FileFacts *created)
+// A new file beside the playlist under a hidden name of this process's
+// own, which others may read once it is named but not write or delete.
+static HANDLE CreateHidden(const char *beside, char *hidden)
 {
-	HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ,
-	    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-
-	if (handle == INVALID_HANDLE_VALUE)
-		return nullptr;
-	if (!GetFacts(handle, created)) {
-		CloseHandle(handle);
-		return nullptr;
+	for (int attempt = 0; attempt < 10; attempt++) {
+		char leaf[64];
+		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%lu-%d.m3u",
+		               GetCurrentProcessId(), attempt);
+		if (!NameInFolderOf(hidden, kNameSize, beside, leaf, "\\/:"))
+			break;
+		HANDLE handle = CreateFileA(hidden, GENERIC_WRITE,
+		    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+		    FILE_ATTRIBUTE_NORMAL, nullptr);
+		if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+			return handle;
 	}
-	return StreamOver(handle, _O_WRONLY, "wt");
+	return INVALID_HANDLE_VALUE;
 }
 
 // A new file takes the folder's access rules, as Windows users expect.
-bool KeepOwnership(FILE *, const FileFacts *)
+FILE *CreateNewFile(const char *beside, const FileFacts *, NewFile *created)
 {
+	HANDLE handle = CreateHidden(beside, created->hidden_name);
+
+	if (handle != INVALID_HANDLE_VALUE) {
+		if (GetFacts(handle, &created->facts) &&
+		    LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK)) {
+			FILE *stream = StreamOver(handle, _O_WRONLY, "wt");
+			if (stream != nullptr)
+				return stream;
+		} else {
+			CloseHandle(handle);
+		}
+		// The file was made a moment ago, under a name of this
+		// process's own.
+		(void)DeleteFileA(created->hidden_name);
+	}
+	created->hidden_name[0] = '\0';
+	return nullptr;
+}
+
+bool SyncStream(FILE *stream)
+{
+	return fflush(stream) == 0 && FlushFileBuffers(HandleOf(stream)) != 0;
+}
+
+bool NameNewFile(FILE *, NewFile *file, const char *name)
+{
+	if (!RenameNoReplace(file->hidden_name, name))
+		return false;
+	file->hidden_name[0] = '\0';
 	return true;
 }
 
-bool LockExclusive(FILE *stream)
+void DiscardNewFile(const NewFile *file)
 {
-	OVERLAPPED start = {};
-
-	if (LockFileEx(HandleOf(stream),
-	               LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-	               MAXDWORD, MAXDWORD, &start) != 0)
-		return true;
-	return GetLastError() != ERROR_LOCK_VIOLATION;
+	if (file->hidden_name[0] != '\0' && NameLeadsTo(file->hidden_name, &file->facts))
+		(void)DeleteFileA(file->hidden_name);
 }
 
-bool CloseSynced(FILE *stream)
-{
-	bool synced = fflush(stream) == 0 &&
-	              FlushFileBuffers(HandleOf(stream)) != 0;
-
-	Forget(HandleOf(stream));
-	return fclose(stream) == 0 && synced;
-}
-
-void CloseRunFile(FILE *stream)
+bool CloseRunFile(FILE *stream)
 {
 	// Not while an interrupt closes the run's handles.
 	EnterCriticalSection(&held);
 	Forget(HandleOf(stream));
-	(void)fclose(stream);
+	bool closed = fclose(stream) == 0;
 	LeaveCriticalSection(&held);
+	return closed;
 }
 
-bool NameIsFile(const char *name, const FileFacts *facts)
+bool LockExclusive(FILE *stream)
+{
+	return LockHandle(HandleOf(stream), LOCKFILE_EXCLUSIVE_LOCK);
+}
+
+bool LockedByAnother(const char *name)
+{
+	HANDLE handle = CreateFileA(name, GENERIC_READ,
+	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+
+	if (handle == INVALID_HANDLE_VALUE)
+		return false;
+	bool locked = !LockHandle(handle, 0);
+	CloseHandle(handle);
+	return locked;
+}
+
+bool NameLeadsTo(const char *name, const FileFacts *facts)
 {
 	FileFacts found;
 
 	return GetNameFacts(name, &found) && SameFile(&found, facts);
 }
 
-// Links are rare on Windows, and renaming one renames the link.
-bool ResolveLink(const char *name, char *resolved, size_t size)
-{
-	return CopyName(resolved, name, size);
-}
-
-bool PathExists(const char *name)
-{
-	return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool IsSameFile(FILE *stream, const char *name)
+bool NameReaches(FILE *stream, const char *name)
 {
 	FileFacts ours, theirs;
 
@@ -172,11 +246,19 @@ bool IsSameFile(FILE *stream, const char *name)
 	       GetNameFacts(name, &theirs) && SameFile(&ours, &theirs);
 }
 
+bool PathExists(const char *name)
+{
+	return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool RenameNoReplace(const char *from, const char *to)
 {
 	// Without MOVEFILE_COPY_ALLOWED this neither copies across volumes
 	// nor replaces an existing file.
-	return MoveFileExA(from, to, 0) != 0;
+	if (MoveFileExA(from, to, 0) != 0)
+		return true;
+	SetErrno();
+	return false;
 }
 
 bool RenameReplacing(const char *from, const char *to)
@@ -184,9 +266,14 @@ bool RenameReplacing(const char *from, const char *to)
 	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool RemoveName(const char *name)
+{
+	return DeleteFileA(name) != 0;
+}
+
 // Runs on a thread of its own: waits for the run's current step, closes
-// its files so that they can be renamed, undoes, and ends the process as
-// the interrupt would.
+// its files so that they can be renamed or removed, undoes, and ends the
+// process as the interrupt would.
 static BOOL WINAPI OnConsoleEvent(DWORD)
 {
 	EnterCriticalSection(&held);
