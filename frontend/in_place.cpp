@@ -106,9 +106,13 @@ static int UndoAndSay(FILE **out, const char *message, int status)
 // one an interrupted run left.
 static const char *WhyTempInTheWay()
 {
+	// Gone already: another run's, for the instant of its moves.
+	if (!PathExists(kTempName))
+		return kBusyHere;
 	// The playlist may bear the temporary name itself, locked by this run.
-	bool held = !NameLeadsTo(kTempName, &run.original) && LockedByAnother(kTempName);
-	return held ? kBusyHere : kTempExists;
+	if (NameLeadsTo(kTempName, &run.original))
+		return kTempExists;
+	return LockedByAnother(kTempName) ? kBusyHere : kTempExists;
 }
 
 // Why the playlist did not open. Its name may be gone because an
@@ -139,7 +143,7 @@ static int OpenPlaylist(const char *name, FILE **in, Conversion *conversion)
 		return Fail(kBusy, 1);
 	ConvertResult result = StartConversion(*in, conversion);
 	if (result != kConverted)
-		return FailWith(result);
+		return EndWith(result);
 	// Whatever bears the temporary name is somebody's: never use it.
 	if (PathExists(kTempName))
 		return Fail(WhyTempInTheWay(), 1);
@@ -165,7 +169,7 @@ static int WriteNewPlaylist(FILE *in, Conversion *conversion, FILE **out)
 
 // Ends a run whose original did not move, after error: nothing was
 // changed, and the message says why.
-static int FailToMove(FILE **out, int error)
+static int EndUnmoved(FILE **out, int error)
 {
 	Undo(out);
 	if (!NameLeadsTo(run.playlist, &run.original))
@@ -201,7 +205,7 @@ static int MoveOriginalAside(FILE **out)
 	else if (moved)
 		(void)RenameNoReplace(kTempName, run.playlist);
 	ReleaseInterrupts();
-	return run.stage == kOriginalAside ? 0 : FailToMove(out, error);
+	return run.stage == kOriginalAside ? 0 : EndUnmoved(out, error);
 }
 
 // Gives the new playlist the name the original freed, never over what

@@ -28,7 +28,7 @@ static int ConvertToOutput(FILE *in, Conversion *conversion, const char *output_
 	if (fclose(out) != 0 && result == kConverted)
 		result = kWriteFailed;
 	if (result != kReadFailed)
-		return result == kConverted ? 0 : FailWith(result);
+		return EndWith(result);
 	// The output may be a device, or somebody's: it is never removed.
 	(void)printf(kIncompleteFormat, kUnableRead, output_name);
 	(void)fflush(stdout);
@@ -51,7 +51,7 @@ static int RunTwoFiles(const char *input, const char *output_argument)
 	ConvertResult result = StartConversion(in, &conversion);
 	int status = result == kConverted
 	                 ? ConvertToOutput(in, &conversion, output_argument)
-	                 : FailWith(result);
+	                 : EndWith(result);
 	// Nothing was written to it: a failed close loses nothing.
 	(void)fclose(in);
 	return status;

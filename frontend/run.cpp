@@ -52,7 +52,7 @@ const char *MessageOf(ConvertResult result)
 {
 	switch (result) {
 	case kConverted:
-		return "";
+		break;
 	case kInputIsUtf16:
 		return kInputUtf16;
 	case kReadFailed:
@@ -60,24 +60,26 @@ const char *MessageOf(ConvertResult result)
 	case kWriteFailed:
 		return kUnableWrite;
 	}
-	return kUnableWrite;	// no such result
+	return "";
 }
 
 int StatusOf(ConvertResult result)
 {
 	switch (result) {
 	case kConverted:
-		return 0;
+		break;
 	case kInputIsUtf16:
 	case kReadFailed:
 		return 1;
 	case kWriteFailed:
 		return 2;
 	}
-	return 2;	// no such result
+	return 0;
 }
 
-int FailWith(ConvertResult result)
+int EndWith(ConvertResult result)
 {
-	return Fail(MessageOf(result), StatusOf(result));
+	if (result != kConverted)
+		Say(MessageOf(result));
+	return StatusOf(result);
 }

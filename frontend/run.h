@@ -21,12 +21,13 @@ void SayProgress(const char *input_name, const char *output_name);
 // Says message and returns status.
 int Fail(const char *message, int status);
 
-// The message a conversion that did not go through ends with, and its
-// status.
+// The message a conversion that did not go through ends with ("" for one
+// that did), and the exit status of each result.
 const char *MessageOf(ConvertResult result);
 int StatusOf(ConvertResult result);
 
-// Says what a conversion ended with and returns its status.
-int FailWith(ConvertResult result);
+// Says what a conversion that did not go through ended with. Returns the
+// result's status.
+int EndWith(ConvertResult result);
 
 #endif
