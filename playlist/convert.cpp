@@ -18,24 +18,21 @@ static bool IsUtf16Mark(const char *bytes)
 	return false;
 }
 
+// Every other byte of count, from first on, is zero.
+static bool EveryOtherZero(const char *bytes, size_t count, size_t first)
+{
+	for (size_t i = first; i < count; i += 2) {
+		if (bytes[i] != '\0')
+			return false;
+	}
+	return true;
+}
+
 // UTF-16 text without its mark: every other byte is zero, from the first
 // byte or from the second.
 static bool LooksLikeUtf16(const char *bytes, size_t count)
 {
-	bool zero_at_even = true;
-	bool zero_at_odd = true;
-
-	if (count < 4)
-		return false;
-	for (size_t i = 0; i < count; i++) {
-		if (bytes[i] != '\0') {
-			if (i % 2 == 0)
-				zero_at_even = false;
-			else
-				zero_at_odd = false;
-		}
-	}
-	return zero_at_even || zero_at_odd;
+	return count >= 4 && (EveryOtherZero(bytes, count, 0) || EveryOtherZero(bytes, count, 1));
 }
 
 static bool WriteBytes(FILE *out, const char *bytes, size_t count)

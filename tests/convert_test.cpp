@@ -61,7 +61,7 @@ std::vector<ConvertCase> ConvertCases()
 		{"utf-16 little-endian refused", string("\xFF\xFE#\0\n\0", 6), "",
 		 kInputIsUtf16},
 		{"utf-16 big-endian refused", "\xFE\xFF", "", kInputIsUtf16},
-		{"utf-16 little-endian without its mark refused", string("#\0E\0\r\0\n\0", 8), "",
+		{"utf-16 little-endian without its mark refused", string("#\0\r\0\n\0", 6), "",
 		 kInputIsUtf16},
 		{"utf-16 big-endian without its mark refused", string("\0#\0E\0\r\0\n", 8), "",
 		 kInputIsUtf16},
