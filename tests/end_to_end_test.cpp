@@ -822,71 +822,57 @@ TEST_F(EndToEnd, LongNamesWorkAndTooLongNamesTouchNothing)
 	EXPECT_FALSE(fs::exists(kTemp));
 }
 
-TEST_F(EndToEnd, RenameAcrossFileSystemsTouchesNothing)
+// Where the runner may not write the playlist's folder, the new playlist
+// cannot be made; where it may not write the current folder, or that is on
+// another file system, the original cannot move there. Either way nothing
+// is touched, and the message says why.
+TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 {
-	struct stat here, there;
-	char pattern[] = "/dev/shm/tandrel-e2e-XXXXXX";
-	if (stat(work_.c_str(), &here) != 0 || mkdtemp(pattern) == nullptr ||
-	    stat(pattern, &there) != 0)
-		GTEST_SKIP() << "no second file system at /dev/shm";
-	const fs::path playlist = fs::path(pattern) / "list.m3u";
-	std::ofstream(playlist, std::ios::binary) << kWindowsList;
-	if (here.st_dev == there.st_dev) {
-		fs::remove_all(pattern);
-		GTEST_SKIP() << "/dev/shm is on the same file system";
-	}
-
-	Expect({playlist.string()}, 1, Said(kTemp, playlist.string(), kOtherFileSystem));
-	EXPECT_EQ(Slurp(playlist), kWindowsList);
-	EXPECT_EQ(std::distance(fs::directory_iterator(pattern), fs::directory_iterator()), 1);
-	EXPECT_EQ(Files(), Names{});
-	fs::remove_all(pattern);
-}
-
-// Folders the runner may not write: the playlist's, where the new playlist
-// is made, and the current one, where the original goes meanwhile.
-TEST_F(EndToEnd, FoldersWithoutPermissionTouchNothing)
-{
-	if (Emulated())
-		GTEST_SKIP() << "the emulator's prefix belongs to its own user";
 	struct Case {
 		const char *why;
+		string folder;	// the playlist's: one anyone may write, or "" for here
 		mode_t here;	// the current folder's mode
-		bool shared;	// the playlist in a folder anyone may write, else here
 		int status;
 		string message;
-		bool as_root;
+		Where where;
 	};
+	char other[] = "/dev/shm/tandrel-e2e-XXXXXX";
+	const string shared = (scratch_ / "shared").string();
+	struct stat here, there;
+	const bool elsewhere = mkdtemp(other) != nullptr && stat(other, &there) == 0 &&
+	                       stat(work_.c_str(), &here) == 0 && here.st_dev != there.st_dev;
 	const Case cases[] = {
-		{"playlist's folder read-only", 0555, false, 2, kUnableOutput, false},
-		{"current folder read-only", 0555, true, 1, kNoPermission, false},
+		{"another file system", other, 0755, 1, kOtherFileSystem, kEverywhere},
+		{"playlist's folder read-only", "", 0555, 2, kUnableOutput, kNative},
+		{"current folder read-only", shared, 0555, 1, kNoPermission, kNative},
 		// A current folder that cannot even be searched hides no file
 		// in the way: the move is what fails.
-		{"current folder closed", 0700, true, 1, kNoPermission, true},
+		{"current folder closed", shared, 0700, 1, kNoPermission, kAsRoot},
 	};
-	const fs::path shared = scratch_ / "shared", playlist = shared / "list.m3u";
 	fs::create_directory(shared);
 	chmod(shared.c_str(), 0777);
 	chmod(scratch_.c_str(), 0755);
-	Options nobody;
-	nobody.as_nobody = true;
 
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.why);
-		if (test.as_root && getuid() != 0)
+		if ((test.where != kEverywhere && Emulated()) || (test.where == kAsRoot && getuid() != 0) ||
+		    (test.folder == other && !elsewhere))
 			continue;
-		const string name = test.shared ? playlist.string() : "list.m3u";
-		std::ofstream(test.shared ? playlist : At(name), std::ios::binary) << kWindowsList;
-		chmod((test.shared ? playlist : At(name)).c_str(), 0666);
+		const fs::path playlist = test.folder.empty() ? At("list.m3u") : fs::path(test.folder) / "list.m3u";
+		const string name = test.folder.empty() ? "list.m3u" : playlist.string();
+		std::ofstream(playlist, std::ios::binary) << kWindowsList;
+		chmod(playlist.c_str(), 0666);
 		chmod(work_.c_str(), test.here);
-		Expect({name}, test.status, Said(kTemp, name, test.message), nobody);
+		Options runner;
+		runner.as_nobody = test.where != kEverywhere;
+		Expect({name}, test.status, Said(kTemp, name, test.message), runner);
 		chmod(work_.c_str(), 0755);
-		EXPECT_EQ(Slurp(test.shared ? playlist : At(name)), kWindowsList);
-		EXPECT_EQ(Files(), test.shared ? Names{} : Names{"list.m3u"});
-		EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()),
-		          test.shared ? 1 : 0);
-		RemoveAll();
+		EXPECT_EQ(Slurp(playlist), kWindowsList);
+		EXPECT_EQ(Files(), test.folder.empty() ? Names{"list.m3u"} : Names{});
+		fs::remove(playlist);
+		EXPECT_TRUE(fs::is_empty(test.folder.empty() ? work_ : fs::path(test.folder)));
 	}
+	fs::remove_all(other);
 }
 
 // An in-place run that cannot make or finish its new playlist leaves the
@@ -961,6 +947,187 @@ TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 		EXPECT_EQ(status.st_uid, keep.new_owner);
 		EXPECT_EQ(status.st_gid, keep.group);
 		EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
+	}
+}
+
+TEST_F(EndToEnd, ClosedStandardStreamsNeverStopARun)
+{
+	Write("list.m3u", kWindowsList);
+	Options closed;
+	closed.closed_stdout = true;
+	EXPECT_EQ(Run({"list.m3u"}, closed).status, 0);
+	EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
+	if (Emulated())
+		return;	// no /dev/stdout there
+	// With standard input closed the playlist opens as descriptor 0.
+	Write("list.m3u", kWindowsList);
+	Options no_input;
+	no_input.closed_stdin = true;
+	Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"), no_input);
+	EXPECT_EQ(Read("list.m3u"), kUnixList);
+	// The messages are out before the output is opened: standard output
+	// as the output ends up holding the playlist, not the banner.
+	Write("in.m3u", kWindowsList);
+	Expect({"in.m3u", "/dev/stdout"}, 0, kUnixList);
+}
+
+// A link stays a link, and what it leads to is converted, wherever the
+// run starts; a link to nothing is no playlist. A link is followed only
+// where its owner runs tandrel, is root, or owns the file it leads to.
+TEST_F(EndToEnd, InPlaceThroughALinkConvertsWhatItLeadsTo)
+{
+	if (Emulated())
+		GTEST_SKIP() << "UNIX links";
+	struct Case {
+		const char *why;
+		string name;
+		uid_t link_owner;	// of the link the name is
+		uid_t file_owner;
+		int status;
+		string message;
+	};
+	const uid_t me = getuid();
+	std::vector<Case> cases = {
+		{"relative link elsewhere", "d/link.m3u", me, me, 0, ""},
+		{"chain of links", "chain.m3u", me, me, 0, ""},
+		{"link to nothing", "dangling.m3u", me, me, 1, kUnableInput},
+	};
+	if (me == 0)
+		cases.insert(cases.end(), {{"another's link to root's file", "d/link.m3u", 65534, 0, 1,
+		                            kUntrusted},
+		                           {"another's link to their file", "d/link.m3u", 65534, 65534,
+		                            0, ""}});
+
+	for (const Case &test : cases) {
+		SCOPED_TRACE(test.why);
+		RemoveAll();
+		fs::create_directory(At("d"));
+		Write("d/real.m3u", "REAL\\x\r\n");
+		Write("real.m3u", "WRONG\\y\r\n");
+		fs::create_symlink("real.m3u", At("d/link.m3u"));
+		fs::create_symlink("d/link.m3u", At("chain.m3u"));
+		fs::create_symlink("nowhere.m3u", At("dangling.m3u"));
+		ASSERT_EQ(lchown(At("d/link.m3u").c_str(), test.link_owner, -1), 0);
+		ASSERT_EQ(chown(At("d/real.m3u").c_str(), test.file_owner, -1), 0);
+		Expect({test.name}, test.status, Said(kTemp, test.name, test.message));
+		EXPECT_EQ(fs::read_symlink(At("d/link.m3u")), "real.m3u");
+		EXPECT_EQ(Read("d/real.m3u"), test.status == 0 ? "./REAL/x\n\n" : "REAL\\x\r\n");
+		EXPECT_EQ(Read("real.m3u"), "WRONG\\y\r\n");
+		EXPECT_EQ(Files(), (Names{"chain.m3u", "d", "dangling.m3u", "real.m3u"}));
+	}
+}
+
+// Faults forced on the system calls of a run, as a full disk, a file
+// system without permission bits, hard links or anonymous files, a second
+// run or a signal would cause them.
+TEST_F(EndToEnd, InjectedFaultsLoseNothing)
+{
+	if (Emulated() || !Traces())
+		GTEST_SKIP() << "needs strace on a native program";
+	// What the folder holds after: the playlist as it was or converted;
+	// the original under the temporary name alone; or both.
+	enum After { kOriginal, kConverted, kOnlyAsTemp, kConvertedTempLeft };
+	struct Case {
+		const char *why;
+		Names faults;
+		mode_t mode;
+		int status;
+		string message;
+		After after;
+		Names args = {"list.m3u"};
+	};
+	const string publish_fails = "inject=linkat:error=EEXIST";
+	// The first file opened is the playlist, the second the new file: made
+	// under a hidden name, it is found by its path once named.
+	const Names hidden = {"-P", ".", "-P", "list.m3u", "-e", "inject=openat:error=EOPNOTSUPP:when=2"};
+	const auto with_hidden = [&](Names faults) {
+		faults.insert(faults.begin(), hidden.begin(), hidden.end());
+		return faults;
+	};
+	const string second_rename_fails = "inject=renameat2:error=EINVAL:when=2";
+	const Case cases[] = {
+		{"sync fails", {"-e", "inject=fsync:error=EIO"}, 0644, 2, kUnableWrite, kOriginal},
+		{"close fails", with_hidden({"-e", "inject=close:error=EIO:when=1"}), 0644, 2,
+		 kUnableWrite, kOriginal},
+		{"read fails midway", {"-P", "list.m3u", "-e", "inject=read:error=EIO:when=2"}, 0644, 1,
+		 kUnableRead, kOriginal},
+		{"no anonymous files", hidden, 0644, 0, "", kConverted},
+		{"no anonymous files, naming fails",
+		 with_hidden({"-e", "inject=renameat2:error=EEXIST:when=2"}), 0644, 2, kUnableOutput,
+		 kOriginal},
+		{"new file locked", {"-e", "inject=flock:error=EAGAIN:when=2"}, 0644, 2, kUnableOutput,
+		 kOriginal},
+		{"playlist locked", {"-P", "list.m3u", "-e", "inject=flock:error=EAGAIN"}, 0644, 1, kBusy,
+		 kOriginal},
+		{"naming fails", {"-e", publish_fails}, 0644, 2, kUnableOutput, kOriginal},
+		{"no renameat2", {"-e", "inject=renameat2:error=EINVAL"}, 0644, 0, "", kConverted},
+		{"no renameat2, no links", {"-e", "inject=renameat2:error=EINVAL", "-e",
+		 "inject=link,linkat:error=EPERM"}, 0644, 1, kNoPermission, kOriginal},
+		{"no renameat2, link stays", {"-e", "inject=renameat2:error=EINVAL", "-e",
+		 "inject=unlink:error=EPERM:when=1"}, 0644, 1, kNoPermission, kOriginal},
+		{"naming fails, nothing to put back with", {"-e", publish_fails, "-e", second_rename_fails,
+		 "-e", "inject=link:error=EPERM"}, 0644, 2, kUnableOutput + kKeptAsTemp, kOnlyAsTemp},
+		{"naming fails, link to put back stays", {"-P", kTemp, "-P", "list.m3u", "-e",
+		 publish_fails, "-e", second_rename_fails, "-e", "inject=unlink:error=EPERM:when=1"},
+		 0644, 2, kUnableOutput + kKeptAsTemp, kOnlyAsTemp},
+		{"no bits, the same anyway", {"-e", "inject=fchmod:error=EPERM"}, 0600, 0, "", kConverted},
+		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput,
+		 kOriginal},
+		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", kConverted},
+		{"temporary file stays", {"-P", kTemp, "-e", "inject=unlink,unlinkat:error=EACCES"}, 0644,
+		 0, kTempLeft, kConvertedTempLeft},
+		// Signals at the steps that change what an interrupt must undo: it
+		// waits for the step to be done and recorded, and ends the run
+		// before it says anything more.
+		{"interrupted at the move", {"-e", "inject=renameat2:signal=SIGINT"}, 0644, 130, "",
+		 kOriginal},
+		{"interrupted at the naming", {"-e", "inject=linkat:signal=SIGINT"}, 0644, 130, "",
+		 kOriginal},
+		{"interrupted putting back", {"-e", publish_fails, "-e",
+		 "inject=renameat2:signal=SIGINT:when=2"}, 0644, 130, "", kOriginal},
+		{"interrupted putting back midway", {"-e", publish_fails, "-e", second_rename_fails, "-e",
+		 "inject=link:signal=SIGINT"}, 0644, 130, "", kOriginal},
+		{"interrupted while syncing", {"-e", "inject=fsync:signal=SIGINT"}, 0644, 130, "",
+		 kOriginal},
+		{"interrupted removing the original", {"-P", kTemp, "-e",
+		 "inject=unlink,unlinkat:error=EACCES:signal=SIGINT"}, 0644, 130, "", kConvertedTempLeft},
+		{"killed between the moves", {"-e", "inject=linkat:signal=SIGKILL"}, 0644, 137, "",
+		 kOnlyAsTemp},
+		{"two files, close fails", {"-P", At("out.m3u"), "-e", "inject=close:error=EIO"}, 0644, 2,
+		 kUnableWrite, kOriginal, {"list.m3u", "out.m3u"}},
+		{"two files, read fails midway", {"-P", "list.m3u", "-e", "inject=read:error=EIO:when=2"},
+		 0644, 1, kUnableRead + " \"out.m3u\" is incomplete.", kOriginal, {"list.m3u", "out.m3u"}},
+	};
+	const size_t copies = 10000;	// past the first read
+	const string playlist = Copies(copies);
+
+	for (const Case &test : cases) {
+		SCOPED_TRACE(test.why);
+		RemoveAll();
+		Write("list.m3u", playlist, test.mode);
+		Options options;
+		options.faults = test.faults;
+		const bool in_place = test.args.size() == 1;
+		Expect(test.args, test.status,
+		       Said(in_place ? kTemp : "list.m3u", test.args.back(), test.message), options);
+		Names files = {"list.m3u"};
+		if (!in_place)
+			files.push_back("out.m3u");
+		if (test.after == kOnlyAsTemp)
+			files = {kTemp};
+		if (test.after == kConvertedTempLeft)
+			files.push_back(kTemp);
+		EXPECT_EQ(Files(), files);
+		if (test.after != kConverted && test.after != kOriginal) {
+			EXPECT_TRUE(Read(kTemp) == playlist);
+		}
+		if (test.after == kOnlyAsTemp)
+			continue;
+		struct stat status;
+		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
+		EXPECT_EQ(status.st_mode & 07777, test.mode);
+		const bool converted = test.after == kConverted || test.after == kConvertedTempLeft;
+		EXPECT_TRUE(Read("list.m3u") == (converted ? ConvertedCopies(copies) : playlist));
 	}
 }
 
@@ -1079,73 +1246,6 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 	}
 }
 
-TEST_F(EndToEnd, ClosedStandardStreamsNeverStopARun)
-{
-	Write("list.m3u", kWindowsList);
-	Options closed;
-	closed.closed_stdout = true;
-	EXPECT_EQ(Run({"list.m3u"}, closed).status, 0);
-	EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
-	if (Emulated())
-		return;	// no /dev/stdout there
-	// With standard input closed the playlist opens as descriptor 0.
-	Write("list.m3u", kWindowsList);
-	Options no_input;
-	no_input.closed_stdin = true;
-	Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"), no_input);
-	EXPECT_EQ(Read("list.m3u"), kUnixList);
-	// The messages are out before the output is opened: standard output
-	// as the output ends up holding the playlist, not the banner.
-	Write("in.m3u", kWindowsList);
-	Expect({"in.m3u", "/dev/stdout"}, 0, kUnixList);
-}
-
-// A link stays a link, and what it leads to is converted, wherever the
-// run starts; a link to nothing is no playlist. A link is followed only
-// where its owner runs tandrel, is root, or owns the file it leads to.
-TEST_F(EndToEnd, InPlaceThroughALinkConvertsWhatItLeadsTo)
-{
-	if (Emulated())
-		GTEST_SKIP() << "UNIX links";
-	struct Case {
-		const char *why;
-		string name;
-		uid_t link_owner;	// of the link the name is
-		uid_t file_owner;
-		int status;
-		string message;
-	};
-	const uid_t me = getuid();
-	std::vector<Case> cases = {
-		{"relative link elsewhere", "d/link.m3u", me, me, 0, ""},
-		{"chain of links", "chain.m3u", me, me, 0, ""},
-		{"link to nothing", "dangling.m3u", me, me, 1, kUnableInput},
-	};
-	if (me == 0)
-		cases.insert(cases.end(), {{"another's link to root's file", "d/link.m3u", 65534, 0, 1,
-		                            kUntrusted},
-		                           {"another's link to their file", "d/link.m3u", 65534, 65534,
-		                            0, ""}});
-
-	for (const Case &test : cases) {
-		SCOPED_TRACE(test.why);
-		RemoveAll();
-		fs::create_directory(At("d"));
-		Write("d/real.m3u", "REAL\\x\r\n");
-		Write("real.m3u", "WRONG\\y\r\n");
-		fs::create_symlink("real.m3u", At("d/link.m3u"));
-		fs::create_symlink("d/link.m3u", At("chain.m3u"));
-		fs::create_symlink("nowhere.m3u", At("dangling.m3u"));
-		ASSERT_EQ(lchown(At("d/link.m3u").c_str(), test.link_owner, -1), 0);
-		ASSERT_EQ(chown(At("d/real.m3u").c_str(), test.file_owner, -1), 0);
-		Expect({test.name}, test.status, Said(kTemp, test.name, test.message));
-		EXPECT_EQ(fs::read_symlink(At("d/link.m3u")), "real.m3u");
-		EXPECT_EQ(Read("d/real.m3u"), test.status == 0 ? "./REAL/x\n\n" : "REAL\\x\r\n");
-		EXPECT_EQ(Read("real.m3u"), "WRONG\\y\r\n");
-		EXPECT_EQ(Files(), (Names{"chain.m3u", "d", "dangling.m3u", "real.m3u"}));
-	}
-}
-
 // Names changed while a run pauses (strace holds one call back a second):
 // what the run did not make is neither followed, replaced nor converted. A link planted where the new playlist goes leaves the original
 // under the temporary name, and the message says so while that is where it
@@ -1193,120 +1293,6 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		EXPECT_EQ(outcome.status, test.status);
 		EXPECT_EQ(outcome.out, Said(kTemp, "list.m3u", test.message));
 		EXPECT_EQ(Snapshot(), test.after);
-	}
-}
-
-// Faults forced on the system calls of a run, as a full disk, a file
-// system without permission bits, hard links or anonymous files, a second
-// run or a signal would cause them.
-TEST_F(EndToEnd, InjectedFaultsLoseNothing)
-{
-	if (Emulated() || !Traces())
-		GTEST_SKIP() << "needs strace on a native program";
-	// What the folder holds after: the playlist as it was or converted;
-	// the original under the temporary name alone; or both.
-	enum After { kOriginal, kConverted, kOnlyAsTemp, kConvertedTempLeft };
-	struct Case {
-		const char *why;
-		Names faults;
-		mode_t mode;
-		int status;
-		string message;
-		After after;
-		Names args = {"list.m3u"};
-	};
-	const string publish_fails = "inject=linkat:error=EEXIST";
-	// The first file opened is the playlist, the second the new file: made
-	// under a hidden name, it is found by its path once named.
-	const Names hidden = {"-P", ".", "-P", "list.m3u", "-e", "inject=openat:error=EOPNOTSUPP:when=2"};
-	const auto with_hidden = [&](Names faults) {
-		faults.insert(faults.begin(), hidden.begin(), hidden.end());
-		return faults;
-	};
-	const string second_rename_fails = "inject=renameat2:error=EINVAL:when=2";
-	const Case cases[] = {
-		{"sync fails", {"-e", "inject=fsync:error=EIO"}, 0644, 2, kUnableWrite, kOriginal},
-		{"close fails", with_hidden({"-e", "inject=close:error=EIO:when=1"}), 0644, 2,
-		 kUnableWrite, kOriginal},
-		{"read fails midway", {"-P", "list.m3u", "-e", "inject=read:error=EIO:when=2"}, 0644, 1,
-		 kUnableRead, kOriginal},
-		{"no anonymous files", hidden, 0644, 0, "", kConverted},
-		{"no anonymous files, naming fails",
-		 with_hidden({"-e", "inject=renameat2:error=EEXIST:when=2"}), 0644, 2, kUnableOutput,
-		 kOriginal},
-		{"new file locked", {"-e", "inject=flock:error=EAGAIN:when=2"}, 0644, 2, kUnableOutput,
-		 kOriginal},
-		{"playlist locked", {"-P", "list.m3u", "-e", "inject=flock:error=EAGAIN"}, 0644, 1, kBusy,
-		 kOriginal},
-		{"naming fails", {"-e", publish_fails}, 0644, 2, kUnableOutput, kOriginal},
-		{"no renameat2", {"-e", "inject=renameat2:error=EINVAL"}, 0644, 0, "", kConverted},
-		{"no renameat2, no links", {"-e", "inject=renameat2:error=EINVAL", "-e",
-		 "inject=link,linkat:error=EPERM"}, 0644, 1, kNoPermission, kOriginal},
-		{"no renameat2, link stays", {"-e", "inject=renameat2:error=EINVAL", "-e",
-		 "inject=unlink:error=EPERM:when=1"}, 0644, 1, kNoPermission, kOriginal},
-		{"naming fails, nothing to put back with", {"-e", publish_fails, "-e", second_rename_fails,
-		 "-e", "inject=link:error=EPERM"}, 0644, 2, kUnableOutput + kKeptAsTemp, kOnlyAsTemp},
-		{"naming fails, link to put back stays", {"-P", kTemp, "-P", "list.m3u", "-e",
-		 publish_fails, "-e", second_rename_fails, "-e", "inject=unlink:error=EPERM:when=1"},
-		 0644, 2, kUnableOutput + kKeptAsTemp, kOnlyAsTemp},
-		{"no bits, the same anyway", {"-e", "inject=fchmod:error=EPERM"}, 0600, 0, "", kConverted},
-		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput,
-		 kOriginal},
-		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", kConverted},
-		{"temporary file stays", {"-P", kTemp, "-e", "inject=unlink,unlinkat:error=EACCES"}, 0644,
-		 0, kTempLeft, kConvertedTempLeft},
-		// Signals at the steps that change what an interrupt must undo: it
-		// waits for the step to be done and recorded, and ends the run
-		// before it says anything more.
-		{"interrupted at the move", {"-e", "inject=renameat2:signal=SIGINT"}, 0644, 130, "",
-		 kOriginal},
-		{"interrupted at the naming", {"-e", "inject=linkat:signal=SIGINT"}, 0644, 130, "",
-		 kOriginal},
-		{"interrupted putting back", {"-e", publish_fails, "-e",
-		 "inject=renameat2:signal=SIGINT:when=2"}, 0644, 130, "", kOriginal},
-		{"interrupted putting back midway", {"-e", publish_fails, "-e", second_rename_fails, "-e",
-		 "inject=link:signal=SIGINT"}, 0644, 130, "", kOriginal},
-		{"interrupted while syncing", {"-e", "inject=fsync:signal=SIGINT"}, 0644, 130, "",
-		 kOriginal},
-		{"interrupted removing the original", {"-P", kTemp, "-e",
-		 "inject=unlink,unlinkat:error=EACCES:signal=SIGINT"}, 0644, 130, "", kConvertedTempLeft},
-		{"killed between the moves", {"-e", "inject=linkat:signal=SIGKILL"}, 0644, 137, "",
-		 kOnlyAsTemp},
-		{"two files, close fails", {"-P", At("out.m3u"), "-e", "inject=close:error=EIO"}, 0644, 2,
-		 kUnableWrite, kOriginal, {"list.m3u", "out.m3u"}},
-		{"two files, read fails midway", {"-P", "list.m3u", "-e", "inject=read:error=EIO:when=2"},
-		 0644, 1, kUnableRead + " \"out.m3u\" is incomplete.", kOriginal, {"list.m3u", "out.m3u"}},
-	};
-	const size_t copies = 10000;	// past the first read
-	const string playlist = Copies(copies);
-
-	for (const Case &test : cases) {
-		SCOPED_TRACE(test.why);
-		RemoveAll();
-		Write("list.m3u", playlist, test.mode);
-		Options options;
-		options.faults = test.faults;
-		const bool in_place = test.args.size() == 1;
-		Expect(test.args, test.status,
-		       Said(in_place ? kTemp : "list.m3u", test.args.back(), test.message), options);
-		Names files = {"list.m3u"};
-		if (!in_place)
-			files.push_back("out.m3u");
-		if (test.after == kOnlyAsTemp)
-			files = {kTemp};
-		if (test.after == kConvertedTempLeft)
-			files.push_back(kTemp);
-		EXPECT_EQ(Files(), files);
-		if (test.after != kConverted && test.after != kOriginal) {
-			EXPECT_TRUE(Read(kTemp) == playlist);
-		}
-		if (test.after == kOnlyAsTemp)
-			continue;
-		struct stat status;
-		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
-		EXPECT_EQ(status.st_mode & 07777, test.mode);
-		const bool converted = test.after == kConverted || test.after == kConvertedTempLeft;
-		EXPECT_TRUE(Read("list.m3u") == (converted ? ConvertedCopies(copies) : playlist));
 	}
 }
 
