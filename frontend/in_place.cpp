@@ -83,7 +83,7 @@ static const char *WhereOriginalIs()
 
 // Closes the new file, if open, and undoes the run: Windows can neither
 // rename over nor remove an open file.
-static void Undo(FILE **out)
+static void CloseAndUndo(FILE **out)
 {
 	HoldInterrupts();
 	if (*out != nullptr)
@@ -97,7 +97,7 @@ static void Undo(FILE **out)
 // status.
 static int UndoAndSay(FILE **out, const char *message, int status)
 {
-	Undo(out);
+	CloseAndUndo(out);
 	Say(message, WhereOriginalIs());
 	return status;
 }
@@ -171,7 +171,7 @@ static int WriteNewPlaylist(FILE *in, Conversion *conversion, FILE **out)
 // changed, and the message says why.
 static int EndUnmoved(FILE **out, int error)
 {
-	Undo(out);
+	CloseAndUndo(out);
 	if (!NameLeadsTo(run.playlist, &run.original))
 		return Fail(kPlaylistChanged, 1);
 	switch (error) {
