@@ -53,16 +53,16 @@ static struct {
 } run;
 
 // Gives the original its own name again: over the new playlist while that
-// name still leads to it, and never over anything else.
+// name still leads to it, and never over anything else. Where it is then,
+// its name tells.
 static void PutOriginalBack()
 {
 	if (!NameLeadsTo(kTempName, &run.original))
 		return;
-	bool over_new = run.stage == kNewFileNamed &&
-	                NameLeadsTo(run.playlist, &run.replacement.facts);
-	if (over_new ? RenameReplacing(kTempName, run.playlist)
-	             : RenameNoReplace(kTempName, run.playlist))
-		run.stage = kNothingDone;
+	if (run.stage == kNewFileNamed && NameLeadsTo(run.playlist, &run.replacement.facts))
+		RenameReplacing(kTempName, run.playlist);
+	else
+		(void)RenameNoReplace(kTempName, run.playlist);
 }
 
 void UndoInPlace()
@@ -230,10 +230,10 @@ static int NameNewPlaylist(FILE **out)
 static void RemoveOriginal()
 {
 	HoldInterrupts();
-	bool removed = NameLeadsTo(kTempName, &run.original) && RemoveName(kTempName);
+	bool left = NameLeadsTo(kTempName, &run.original) && !RemoveName(kTempName);
 	run.stage = kFinished;
 	ReleaseInterrupts();
-	if (!removed && NameLeadsTo(kTempName, &run.original))
+	if (left)
 		Say(kTempLeft);
 }
 

@@ -29,7 +29,8 @@ static int ConvertToOutput(FILE *in, Conversion *conversion, const char *output_
 		result = kWriteFailed;
 	if (result != kReadFailed)
 		return EndWith(result);
-	// The output may be a device, or somebody's: it is never removed.
+	// The output may be a device, or somebody's: it is never removed. As
+	// every message, this one goes out at once.
 	(void)printf(kIncompleteFormat, kUnableRead, output_name);
 	(void)fflush(stdout);
 	return StatusOf(result);

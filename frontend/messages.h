@@ -1,6 +1,6 @@
 // Every text tandrel prints, in one place. All of it goes to standard output,
-// each text followed by one line feed but the progress line and the note
-// on an incomplete output, whose formats end the line themselves.
+// each text followed by one line feed but the progress line and the note on
+// an incomplete output, whose formats end the line themselves.
 #ifndef TANDREL_FRONTEND_MESSAGES_H
 #define TANDREL_FRONTEND_MESSAGES_H
 
@@ -29,7 +29,8 @@ constexpr const char kUnableInput[] = "Unable to open input file.";
 constexpr const char kUnableOutput[] = "Unable to open output file.";
 constexpr const char kUnableRead[] = "Unable to read input file.";
 constexpr const char kUnableWrite[] = "Unable to write output file.";
-// A two-file run that failed after it began to write: the output name.
+// The failure line of a two-file run that failed after it began to write,
+// then the output's name.
 constexpr const char kIncompleteFormat[] = "%s \"%s\" is incomplete.\n";
 constexpr const char kInputUtf16[] =
 	"The input file is UTF-16; save it as UTF-8 or ANSI first.";

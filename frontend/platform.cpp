@@ -17,8 +17,9 @@ bool NameInFolderOf(char *storage, size_t size, const char *path,
 
 	while (folder > 0 && strchr(separators, path[folder - 1]) == nullptr)
 		folder--;
-	int length = snprintf(storage, size, "%.*s%s", static_cast<int>(folder), path, leaf);
-	return length >= 0 && static_cast<size_t>(length) < size;
+	// As in CopyName, a failure's -1 is no length that fits.
+	return static_cast<size_t>(snprintf(storage, size, "%.*s%s", static_cast<int>(folder),
+	                                    path, leaf)) < size;
 }
 
 bool SameFile(const FileFacts *one, const FileFacts *other)

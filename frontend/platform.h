@@ -23,7 +23,7 @@ struct FileFacts {
 
 // The new playlist while it is written. It has no name at all where the
 // system can make such a file, and otherwise a hidden one beside the
-// playlist that no other run uses.
+// playlist, ".~tandrel-new-N.m3u", that no other file bore.
 struct NewFile {
 	FileFacts facts;
 	char hidden_name[kNameSize];	// "" while it has none
@@ -47,8 +47,9 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts);
 
 // Creates the new playlist for writing in text mode, in the folder of
 // beside, where no other run can open it, locked, with the owner (where
-// permitted) and the permission bits of facts. Returns nullptr, leaving
-// nothing behind, when it cannot.
+// permitted) and the permission bits of facts. Fills created, which must
+// hold no name yet. Returns nullptr, leaving nothing behind, when it
+// cannot.
 FILE *CreateNewFile(const char *beside, const FileFacts *facts, NewFile *created);
 
 // Flushes stream and puts its bytes on disk. The stream stays open.
@@ -56,7 +57,7 @@ bool SyncStream(FILE *stream);
 
 // Gives the new file of stream the name, unless something bears it.
 // Returns false, with errno, when it did not.
-bool NameNewFile(FILE *stream, NewFile *file, const char *name);
+bool NameNewFile(FILE *stream, const NewFile *file, const char *name);
 
 // Removes the hidden name of a new file given up, while it still leads to
 // that file. Interrupts call it too.
@@ -87,10 +88,11 @@ bool PathExists(const char *name);
 // errno, when it did not.
 bool RenameNoReplace(const char *from, const char *to);
 
-// Renames from to to, over whatever bears to.
-bool RenameReplacing(const char *from, const char *to);
+// Renames from to to, over whatever bears to. Whether it did, the names
+// tell.
+void RenameReplacing(const char *from, const char *to);
 
-// Removes the name. Interrupts call it too.
+// Removes the name. Returns false, with errno, when it did not.
 bool RemoveName(const char *name);
 
 // A closed pipe on standard output and the file size limit no longer end

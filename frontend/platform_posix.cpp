@@ -11,6 +11,11 @@
 // As many links in a row as Linux follows before it calls it a loop.
 static const int kMostLinks = 40;
 
+// How many hidden names beside a playlist a run may try for its new file,
+// where the system has no anonymous files: runs at once in one folder,
+// and files that killed runs left, each hold one.
+static const int kHiddenNames = 10;
+
 static void (*undo_run)();
 static sigset_t interrupts;
 
@@ -103,41 +108,43 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts)
 }
 
 // A file in the folder of beside that no name leads to, where the system
-// makes such files and /proc can give them a name later.
+// makes such files and /proc can give them a name later. Returns its
+// descriptor, or a negative error number.
 static int CreateAnonymous(const char *beside, mode_t mode)
 {
 #if defined(O_TMPFILE)
 	char folder[kNameSize];
 
-	if (access("/proc/self/fd", X_OK) != 0 ||
-	    !NameInFolderOf(folder, sizeof folder, beside, ".", "/"))
-		return -1;
+	if (access("/proc/self/fd", X_OK) != 0)
+		return -ENOENT;
+	// The folder's path is shorter than the playlist's: it fits.
+	(void)NameInFolderOf(folder, sizeof folder, beside, ".", "/");
 	return open(folder, O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, mode);
 #else
 	(void)beside;
 	(void)mode;
-	return -1;
+	return -EOPNOTSUPP;
 #endif
 }
 
-// A file beside the playlist under a hidden name of this process's own.
+// A file beside the playlist under the first of the hidden names that no
+// file bears; its name goes to hidden. Returns its descriptor, or a
+// negative error number.
 static int CreateHidden(const char *beside, mode_t mode, char *hidden)
 {
-	for (int attempt = 0; attempt < 10; attempt++) {
-		char leaf[64];
-		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%ld-%d.m3u",
-		               static_cast<long>(getpid()), attempt);
+	int descriptor = -EEXIST;
+
+	for (int slot = 0; slot < kHiddenNames && descriptor == -EEXIST; slot++) {
+		char leaf[kNameSize];
+		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%d.m3u", slot);
 		if (!NameInFolderOf(hidden, kNameSize, beside, leaf, "/"))
-			break;
-		int descriptor = open(hidden, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW |
-		                              O_NOCTTY | O_CLOEXEC, mode);
-		if (descriptor >= 0)
-			return descriptor;
-		if (errno != EEXIST)
-			break;
+			return -ENAMETOOLONG;
+		descriptor = open(hidden, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
+		                          O_CLOEXEC, mode);
+		if (descriptor == -1)
+			descriptor = -errno;
 	}
-	hidden[0] = '\0';
-	return -1;
+	return descriptor;
 }
 
 static bool LockDescriptor(int descriptor)
@@ -186,20 +193,20 @@ FILE *CreateNewFile(const char *beside, const FileFacts *facts, NewFile *created
 {
 	// Never wider than the original's bits, even for a moment.
 	mode_t mode = static_cast<mode_t>(facts->mode & 0777);
+	char hidden[kNameSize] = "";
 	int descriptor = CreateAnonymous(beside, mode);
 
-	created->hidden_name[0] = '\0';
 	if (descriptor < 0)
-		descriptor = CreateHidden(beside, mode, created->hidden_name);
+		descriptor = CreateHidden(beside, mode, hidden);
 	if (descriptor < 0)
 		return nullptr;
 	FILE *stream = PrepareNewFile(descriptor, facts, created) ? fdopen(descriptor, "w") : nullptr;
-	if (stream != nullptr)
+	if (stream != nullptr) {
+		(void)CopyName(created->hidden_name, hidden, sizeof created->hidden_name);
 		return stream;
-	// The file was made a moment ago, under a name of this process's own.
-	if (created->hidden_name[0] != '\0')
-		(void)unlink(created->hidden_name);
-	created->hidden_name[0] = '\0';
+	}
+	// Made a moment ago under a name no other file bore; "" names none.
+	(void)unlink(hidden);
 	(void)close(descriptor);
 	return nullptr;
 }
@@ -209,24 +216,22 @@ bool SyncStream(FILE *stream)
 	return fflush(stream) == 0 && fsync(fileno(stream)) == 0;
 }
 
-bool NameNewFile(FILE *stream, NewFile *file, const char *name)
+bool NameNewFile(FILE *stream, const NewFile *file, const char *name)
 {
-	if (file->hidden_name[0] != '\0') {
-		if (!RenameNoReplace(file->hidden_name, name))
-			return false;
-		file->hidden_name[0] = '\0';
-		return true;
-	}
-	// A link cannot replace anything; the file system checks that.
-	char descriptor_path[64];
+	// A file with a hidden name is renamed; one with none is given one.
+	if (NameLeadsTo(file->hidden_name, &file->facts))
+		return RenameNoReplace(file->hidden_name, name);
+	char descriptor_path[kNameSize];
 	(void)snprintf(descriptor_path, sizeof descriptor_path, "/proc/self/fd/%d",
 	               fileno(stream));
+	// A link cannot replace anything; the file system checks that.
 	return linkat(AT_FDCWD, descriptor_path, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
 }
 
 void DiscardNewFile(const NewFile *file)
 {
-	if (file->hidden_name[0] != '\0' && NameLeadsTo(file->hidden_name, &file->facts))
+	// "" while the file has no name, which leads nowhere.
+	if (NameLeadsTo(file->hidden_name, &file->facts))
 		(void)unlink(file->hidden_name);
 }
 
@@ -246,7 +251,7 @@ bool LockedByAnother(const char *name)
 
 	if (descriptor < 0)
 		return false;
-	bool locked = flock(descriptor, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+	bool locked = flock(descriptor, LOCK_SH | LOCK_NB) == -1 && errno == EWOULDBLOCK;
 	(void)close(descriptor);
 	return locked;
 }
@@ -299,9 +304,9 @@ bool RenameNoReplace(const char *from, const char *to)
 	return true;
 }
 
-bool RenameReplacing(const char *from, const char *to)
+void RenameReplacing(const char *from, const char *to)
 {
-	return rename(from, to) == 0;
+	(void)rename(from, to);
 }
 
 bool RemoveName(const char *name)

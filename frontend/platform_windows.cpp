@@ -143,14 +143,19 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts)
 	return StreamOver(handle, _O_RDONLY, "rt");
 }
 
-// A new file beside the playlist under a hidden name of this process's
-// own, which others may read once it is named but not write or delete.
+// How many hidden names beside a playlist a run may try for its new file:
+// runs at once in one folder, and files that killed runs left, each hold
+// one.
+static const int kHiddenNames = 10;
+
+// A new file beside the playlist under the first of the hidden names that
+// no file bears, which others may read once it is named but not write or
+// delete; its name goes to hidden.
 static HANDLE CreateHidden(const char *beside, char *hidden)
 {
-	for (int attempt = 0; attempt < 10; attempt++) {
-		char leaf[64];
-		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%lu-%d.m3u",
-		               GetCurrentProcessId(), attempt);
+	for (int slot = 0; slot < kHiddenNames; slot++) {
+		char leaf[kNameSize];
+		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%d.m3u", slot);
 		if (!NameInFolderOf(hidden, kNameSize, beside, leaf, "\\/:"))
 			break;
 		HANDLE handle = CreateFileA(hidden, GENERIC_WRITE,
@@ -165,22 +170,22 @@ static HANDLE CreateHidden(const char *beside, char *hidden)
 // A new file takes the folder's access rules, as Windows users expect.
 FILE *CreateNewFile(const char *beside, const FileFacts *, NewFile *created)
 {
-	HANDLE handle = CreateHidden(beside, created->hidden_name);
+	char hidden[kNameSize];
+	HANDLE handle = CreateHidden(beside, hidden);
 
-	if (handle != INVALID_HANDLE_VALUE) {
-		if (GetFacts(handle, &created->facts) &&
-		    LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK)) {
-			FILE *stream = StreamOver(handle, _O_WRONLY, "wt");
-			if (stream != nullptr)
-				return stream;
-		} else {
-			CloseHandle(handle);
+	if (handle == INVALID_HANDLE_VALUE)
+		return nullptr;
+	if (GetFacts(handle, &created->facts) && LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK)) {
+		FILE *stream = StreamOver(handle, _O_WRONLY, "wt");
+		if (stream != nullptr) {
+			(void)CopyName(created->hidden_name, hidden, sizeof created->hidden_name);
+			return stream;
 		}
-		// The file was made a moment ago, under a name of this
-		// process's own.
-		(void)DeleteFileA(created->hidden_name);
+	} else {
+		CloseHandle(handle);
 	}
-	created->hidden_name[0] = '\0';
+	// Made a moment ago under a name no other file bore.
+	(void)DeleteFileA(hidden);
 	return nullptr;
 }
 
@@ -189,17 +194,15 @@ bool SyncStream(FILE *stream)
 	return fflush(stream) == 0 && FlushFileBuffers(HandleOf(stream)) != 0;
 }
 
-bool NameNewFile(FILE *, NewFile *file, const char *name)
+bool NameNewFile(FILE *, const NewFile *file, const char *name)
 {
-	if (!RenameNoReplace(file->hidden_name, name))
-		return false;
-	file->hidden_name[0] = '\0';
-	return true;
+	return RenameNoReplace(file->hidden_name, name);
 }
 
 void DiscardNewFile(const NewFile *file)
 {
-	if (file->hidden_name[0] != '\0' && NameLeadsTo(file->hidden_name, &file->facts))
+	// "" while the file has no name, which leads nowhere.
+	if (NameLeadsTo(file->hidden_name, &file->facts))
 		(void)DeleteFileA(file->hidden_name);
 }
 
@@ -261,11 +264,13 @@ bool RenameNoReplace(const char *from, const char *to)
 	return false;
 }
 
-bool RenameReplacing(const char *from, const char *to)
+void RenameReplacing(const char *from, const char *to)
 {
-	return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+	(void)MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
+// A file open elsewhere, as the original is here, goes only when it is
+// closed: its name shows till then.
 bool RemoveName(const char *name)
 {
 	return DeleteFileA(name) != 0;

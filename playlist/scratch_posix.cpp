@@ -1,17 +1,19 @@
 #include "playlist/scratch.h"
 
+#include <climits>
 #include <cstdlib>
 #include <unistd.h>
 
 FILE *OpenScratchFile()
 {
 	const char *folder = getenv("TMPDIR");
-	char name[4096];
+	char name[PATH_MAX];
 
-	if (folder == nullptr || folder[0] == '\0')
+	if (folder == nullptr || *folder == '\0')
 		folder = "/tmp";
-	int length = snprintf(name, sizeof name, "%s/tandrel-XXXXXX", folder);
-	if (length < 0 || static_cast<size_t>(length) >= sizeof name)
+	// As in CopyName, a failure's -1 is no length that fits.
+	if (static_cast<size_t>(snprintf(name, sizeof name, "%s/tandrel-XXXXXX", folder)) >=
+	    sizeof name)
 		return nullptr;
 	int descriptor = mkstemp(name);
 	if (descriptor < 0)

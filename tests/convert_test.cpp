@@ -286,34 +286,30 @@ TEST(ConvertPlaylist, BrokenScratchFileIsAFailure)
 }
 #endif
 
-TEST(ConvertPlaylist, ReadErrorIsNotEndOfFile)
+// Real streams that fail: on Linux a folder opens as a stream and then
+// fails to read, and /dev/full takes no write. A read error is not the end
+// of the input.
+TEST(ConvertPlaylist, RealStreamsThatFailAreReported)
 {
-	// On Linux a directory opens as a stream and then fails to read.
-	FILE *in = fopen(".", "r");
-	if (in == nullptr)
-		GTEST_SKIP() << "folders do not open as streams here";
-	FILE *out = tmpfile();
-	ASSERT_NE(in, nullptr);
-	ASSERT_NE(out, nullptr);
-
-	EXPECT_EQ(ConvertPlaylist(in, out), kReadFailed);
-	EXPECT_EQ(ContentsOf(out), "");
-	fclose(in);
-	fclose(out);
-}
-
-TEST(ConvertPlaylist, WriteErrorIsReported)
-{
-	FILE *out = fopen("/dev/full", "w");
-	if (out == nullptr)
-		GTEST_SKIP() << "no /dev/full here";
-	FILE *in = StreamOf("a\\b\n");
-	ASSERT_NE(in, nullptr);
-	ASSERT_NE(out, nullptr);
-
-	EXPECT_EQ(ConvertPlaylist(in, out), kWriteFailed);
-	fclose(in);
-	fclose(out);
+	struct Case {
+		const char *name;
+		bool input;	// the stream is the input, else the output
+		ConvertResult result;
+	};
+	for (const Case &test : {Case{".", true, kReadFailed}, Case{"/dev/full", false, kWriteFailed}}) {
+		FILE *failing = fopen(test.name, test.input ? "r" : "w");
+		if (failing == nullptr)
+			GTEST_SKIP() << test.name << " does not open as a stream here";
+		FILE *other = test.input ? tmpfile() : StreamOf("a\\b\n");
+		ASSERT_NE(other, nullptr);
+		FILE *in = test.input ? failing : other, *out = test.input ? other : failing;
+		EXPECT_EQ(ConvertPlaylist(in, out), test.result) << test.name;
+		if (test.input) {
+			EXPECT_EQ(ContentsOf(out), "");
+		}
+		fclose(in);
+		fclose(out);
+	}
 }
 
 }  // namespace

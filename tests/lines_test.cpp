@@ -72,41 +72,32 @@ std::vector<ReaderCase> ReaderCases()
 
 class ReaderTest : public ::testing::TestWithParam<ReaderCase> {};
 
+// Each line, and what follows; the same without the optional reports.
 TEST_P(ReaderTest, GivesEachLineAndWhatFollows)
 {
 	const ReaderCase &test = GetParam();
-	FILE *stream = StreamOf(test.input);
+	FILE *stream = StreamOf(test.input), *plain = StreamOf(test.input);
 	ASSERT_NE(stream, nullptr);
-	std::vector<char> buffer(test.capacity, '@');	// no room to spare
+	ASSERT_NE(plain, nullptr);
+	std::vector<char> buffer(test.capacity, '@'), plain_buffer(test.capacity);	// no room to spare
 
 	for (const Read &expected : test.reads) {
 		bool cut = !expected.cut;
 		size_t stored = 99999;
-		bool more = ReadLine(stream, buffer.data(), test.capacity, &cut,
-		                     &stored);
+		bool more = ReadLine(stream, buffer.data(), test.capacity, &cut, &stored);
 		EXPECT_EQ(std::string(buffer.data(), stored), expected.line);
 		EXPECT_EQ(buffer[stored], '\0');
 		EXPECT_EQ(more, expected.more);
 		EXPECT_EQ(cut, expected.cut);
+		EXPECT_EQ(ReadLine(plain, plain_buffer.data(), test.capacity), expected.more);
+		EXPECT_STREQ(plain_buffer.data(), expected.line.c_str());
 	}
 	fclose(stream);
+	fclose(plain);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReaderTest, ::testing::ValuesIn(ReaderCases()),
 	NameOf<ReaderCase>);
-
-TEST(ReadLine, WorksWithoutTheOptionalReports)
-{
-	FILE *stream = StreamOf("a \r\nb");
-	ASSERT_NE(stream, nullptr);
-	char line[kLineSize];
-
-	EXPECT_TRUE(ReadLine(stream, line, kLineCapacity));
-	EXPECT_STREQ(line, "a");
-	EXPECT_FALSE(ReadLine(stream, line, kLineCapacity));
-	EXPECT_STREQ(line, "b");
-	fclose(stream);
-}
 
 struct RewriteCase {
 	std::string read;

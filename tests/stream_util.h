@@ -93,67 +93,55 @@ inline ssize_t WriteFailing(void *cookie, const char *buffer, size_t size)
 	return static_cast<ssize_t>(count);
 }
 
-inline int CloseFailing(void *cookie)
+// Closes a cookie stream of T.
+template <typename T>
+int DeleteCookie(void *cookie)
 {
-	delete static_cast<Failing *>(cookie);
+	delete static_cast<T *>(cookie);
 	return 0;
 }
 
 inline FILE *FailingStream(const std::string &bytes, size_t limit, const char *mode)
 {
-	cookie_io_functions_t functions = {ReadFailing, WriteFailing, nullptr, CloseFailing};
+	cookie_io_functions_t functions = {ReadFailing, WriteFailing, nullptr, DeleteCookie<Failing>};
 	return fopencookie(new Failing{bytes, limit, 0}, mode, functions);
-}
-
-inline ssize_t NoRead(void *, char *, size_t)
-{
-	errno = EIO;
-	return -1;
-}
-
-inline ssize_t KeepNothing(void *, const char *, size_t size)
-{
-	return static_cast<ssize_t>(size);
-}
-
-inline int SeekAnywhere(void *, off64_t *, int)
-{
-	return 0;
-}
-
-// Fails the first seek only, so that what comes after may go on.
-inline int FirstSeekFails(void *cookie, off64_t *, int)
-{
-	bool *failed = static_cast<bool *>(cookie);
-	if (*failed)
-		return 0;
-	*failed = true;
-	errno = EIO;
-	return -1;
-}
-
-inline int Forget(void *cookie)
-{
-	delete static_cast<bool *>(cookie);
-	return 0;
-}
-
-inline ssize_t NoWrite(void *, const char *, size_t)
-{
-	errno = EIO;
-	return -1;
 }
 
 // A scratch file that fails at one thing: reading back, taking writes, or
 // going back to its start the first time.
 enum ScratchFault { kNoRead, kNoWrite, kNoSeek };
 
+struct Broken {
+	ScratchFault fault;
+	bool sought;
+};
+
+inline ssize_t ReadBroken(void *, char *, size_t)
+{
+	errno = EIO;
+	return -1;
+}
+
+inline ssize_t WriteBroken(void *cookie, const char *, size_t size)
+{
+	errno = EIO;
+	return static_cast<Broken *>(cookie)->fault == kNoWrite ? -1 : static_cast<ssize_t>(size);
+}
+
+// Fails the first seek only, so that what comes after may go on.
+inline int SeekBroken(void *cookie, off64_t *, int)
+{
+	Broken *broken = static_cast<Broken *>(cookie);
+	bool fails = broken->fault == kNoSeek && !broken->sought;
+	broken->sought = true;
+	errno = EIO;
+	return fails ? -1 : 0;
+}
+
 inline FILE *BrokenScratch(ScratchFault fault)
 {
-	cookie_io_functions_t functions = {NoRead, fault == kNoWrite ? NoWrite : KeepNothing,
-	                                   fault == kNoSeek ? FirstSeekFails : SeekAnywhere,
-	                                   Forget};
-	return fopencookie(new bool(false), "w+", functions);
+	cookie_io_functions_t functions = {ReadBroken, WriteBroken, SeekBroken, DeleteCookie<Broken>};
+	return fopencookie(new Broken{fault, false}, "w+", functions);
 }
 #endif
 
