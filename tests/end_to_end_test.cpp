@@ -999,7 +999,7 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 	// as it was and the new file under its hidden name.
 	enum After { kOriginal, kConverted, kOnlyAsTemp, kConvertedTempLeft, kNewFileLeft };
 	struct Case {
-		const char *why;
+		string why;
 		Names faults;
 		mode_t mode;
 		int status;
