@@ -834,7 +834,7 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		if ((test.where != kEverywhere && Emulated()) || (test.where == kAsRoot && getuid() != 0) ||
 		    (test.folder == other && !elsewhere))
 			continue;
-		const fs::path playlist = test.folder.empty() ? At("list.m3u") : fs::path(test.folder) / "list.m3u";
+		const fs::path playlist = (test.folder.empty() ? work_ : fs::path(test.folder)) / "list.m3u";
 		const string name = test.folder.empty() ? "list.m3u" : playlist.string();
 		std::ofstream(playlist, std::ios::binary) << kWindowsList;
 		chmod(playlist.c_str(), 0666);
@@ -1267,9 +1267,10 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 }
 
 // Names changed while a run pauses (strace holds one call back a second):
-// what the run did not make is neither followed, replaced nor converted. A link planted where the new playlist goes leaves the original
-// under the temporary name, and the message says so while that is where it
-// is; a playlist swapped for another file or removed is left as it is now.
+// what the run did not make is neither followed, replaced nor converted. A
+// link planted where the new playlist goes leaves the original under the
+// temporary name, and the message says so while that is where it is; a
+// playlist swapped for another file or removed is left as it is now.
 TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 {
 	if (Emulated() || !Traces())
@@ -1293,29 +1294,29 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 	Names close_held = hidden, close_fails = hidden;
 	close_held.push_back("inject=close:delay_enter=1000000:when=1");
 	close_fails.push_back("inject=close:error=EIO:delay_enter=1000000:when=1");
-	const auto in = [](long call) { return [call](pid_t child) { return WaitsIn(Traced(child), call); }; };
+	const auto in = [](long call) { return [call](pid_t run) { return WaitsIn(Traced(run), call); }; };
 	// strace skips a call it fails: only the names show it was reached.
 	const auto named = [&](pid_t) { return fs::exists(At(kTemp)) && fs::exists(At("list.m3u")); };
-	const string file = "file holding ";
-	const string other = "other.m3u: " + file + "swapped in\r\n", victim = "victim: " + file + "not yours";
+	const string file = "file holding ", other = "other.m3u: " + file + "swapped in\r\n";
+	const string victim = "victim: " + file + "not yours", original = kTemp + ": " + file;
+	const string swapped = "list.m3u: " + file + "swapped in\r\n";
 	const auto plant = [&] { fs::create_symlink("victim", At("list.m3u")); };
+	const auto swap = [&] { fs::rename(At("other.m3u"), At("list.m3u")); };
 	const Case cases[] = {
 		{"link planted", hold("linkat"), in(SYS_linkat), plant, 2, kUnableOutput + kKeptAsTemp,
-		 {"list.m3u: link to victim", other, victim, kTemp + ": " + file + kWindowsList}},
+		 {"list.m3u: link to victim", other, victim, original + kWindowsList}},
 		{"link planted, original moved on", hold("linkat"), in(SYS_linkat),
 		 [&] { plant(); fs::rename(At(kTemp), At("moved.m3u")); }, 2, kUnableOutput,
 		 {"list.m3u: link to victim", "moved.m3u: " + file + kWindowsList, other, victim}},
-		{"playlist swapped", hold("renameat2"), in(SYS_renameat2), [&] { fs::rename(At("other.m3u"), At("list.m3u")); },
-		 1, kChanged, {"list.m3u: " + file + "swapped in\r\n", victim}},
+		{"playlist swapped", hold("renameat2"), in(SYS_renameat2), swap, 1, kChanged, {swapped, victim}},
 		{"playlist removed", hold("renameat2"), in(SYS_renameat2), [&] { fs::remove(At("list.m3u")); },
 		 1, kChanged, {other, victim}},
 		{"original replaced", close_held, named,
 		 [&] { fs::rename(At(kTemp), At("moved.m3u")); fs::rename(At("other.m3u"), At(kTemp)); },
 		 0, "", {"list.m3u: " + file + kUnixList, "moved.m3u: " + file + kWindowsList, victim,
 		         kTemp + ": " + file + "swapped in\r\n"}},
-		{"new playlist replaced", close_fails, named,
-		 [&] { fs::rename(At("other.m3u"), At("list.m3u")); }, 2, kUnableWrite + kKeptAsTemp,
-		 {"list.m3u: " + file + "swapped in\r\n", victim, kTemp + ": " + file + kWindowsList}},
+		{"new playlist replaced", close_fails, named, swap, 2, kUnableWrite + kKeptAsTemp,
+		 {swapped, victim, original + kWindowsList}},
 	};
 
 	for (const Case &test : cases) {
