@@ -9,7 +9,8 @@
 // locked playlist or a finished one, and no reader meets half of one.
 //
 // The run goes through four stages. A step and the record of it are one,
-// as an interrupt sees them: interrupts are held in between.
+// as an interrupt sees them: interrupts are held in between, and the two
+// renames are one step.
 //
 //   Stage           Name leads to  Temporary name  Failure, interrupt     A kill leaves
 //   kNothingDone    original       -               new file given up      all as it was *
@@ -192,9 +193,11 @@ static int EndUnmoved(FILE **out, int error)
 }
 
 // Moves the original to the temporary name, if what moves is the very file
-// the run read; anything else goes back where it was. Returns 0, or the
-// status of a run it has ended.
-static int MoveOriginalAside(FILE **out)
+// the run read (anything else goes back where it was), and gives the new
+// playlist the name that frees, never over what another put there: one
+// step, as an interrupt sees it. Then closes the new playlist. Returns 0,
+// or the status of a run it has ended.
+static int SwapIn(FILE **out)
 {
 	HoldInterrupts();
 	bool moved = NameLeadsTo(run.playlist, &run.original) &&
@@ -204,20 +207,12 @@ static int MoveOriginalAside(FILE **out)
 		run.stage = kOriginalAside;
 	else if (moved)
 		(void)RenameNoReplace(kTempName, run.playlist);
-	ReleaseInterrupts();
-	return run.stage == kOriginalAside ? 0 : EndUnmoved(out, error);
-}
-
-// Gives the new playlist the name the original freed, never over what
-// another put there, then closes it. Returns 0, or the status of a run it
-// has ended.
-static int NameNewPlaylist(FILE **out)
-{
-	HoldInterrupts();
-	if (NameNewFile(*out, &run.replacement, run.playlist))
+	if (run.stage == kOriginalAside && NameNewFile(*out, &run.replacement, run.playlist))
 		run.stage = kNewFileNamed;
 	ReleaseInterrupts();
-	if (run.stage != kNewFileNamed)
+	if (run.stage == kNothingDone)
+		return EndUnmoved(out, error);
+	if (run.stage == kOriginalAside)
 		return UndoAndSay(out, kUnableOutput, 2);
 	// Where the last bytes fail only now, the original must stay.
 	bool closed = CloseRunFile(*out);
@@ -248,9 +243,7 @@ int RunInPlace(const char *name)
 	if (status == 0)
 		status = WriteNewPlaylist(in, &conversion, &out);
 	if (status == 0)
-		status = MoveOriginalAside(&out);
-	if (status == 0)
-		status = NameNewPlaylist(&out);
+		status = SwapIn(&out);
 	if (status == 0)
 		RemoveOriginal();
 	// Read to its end or given up: a failed close loses nothing.

@@ -93,15 +93,15 @@ FILE *OpenRegularFile(const char *name, FileFacts *facts)
 	int descriptor = open(name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 	struct stat status;
 
+	FILE *stream = nullptr;
+
 	if (descriptor < 0)
 		return nullptr;
 	// O_NONBLOCK means nothing to a regular file: it may stay.
-	if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-		(void)close(descriptor);
-		return nullptr;
+	if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+		GetFacts(&status, facts);
+		stream = fdopen(descriptor, "r");
 	}
-	GetFacts(&status, facts);
-	FILE *stream = fdopen(descriptor, "r");
 	if (stream == nullptr)
 		(void)close(descriptor);
 	return stream;
@@ -149,7 +149,7 @@ static int CreateHidden(const char *beside, mode_t mode, char *hidden)
 
 static bool LockDescriptor(int descriptor)
 {
-	return flock(descriptor, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+	return flock(descriptor, LOCK_EX | LOCK_NB) != -1 || errno != EWOULDBLOCK;
 }
 
 // Only root may give a file away; anyone else may still give it the
@@ -323,11 +323,13 @@ static void OnInterrupt(int signal_number)
 }
 
 // Catches signal_number, unless it was ignored from the start (nohup, a
-// background job): then it stays ignored.
+// background job): then it stays ignored. Either way it is held with the
+// interrupts.
 static void Catch(int signal_number, const struct sigaction *action)
 {
 	struct sigaction old;
 
+	(void)sigaddset(&interrupts, signal_number);
 	if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
 		(void)sigaction(signal_number, action, nullptr);
 }
@@ -340,18 +342,15 @@ void CatchInterrupts(void (*undo)())
 	(void)signal(SIGXFSZ, SIG_IGN);
 	undo_run = undo;
 	(void)sigemptyset(&interrupts);
+	action.sa_handler = OnInterrupt;
+	// Nothing else comes in while the run is undone: the process ends next.
+	(void)sigfillset(&action.sa_mask);
 	for (int signal_number : kInterrupts)
-		(void)sigaddset(&interrupts, signal_number);
+		Catch(signal_number, &action);
 #if defined(SIGRTMIN)
 	for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; signal_number++)
-		(void)sigaddset(&interrupts, signal_number);
+		Catch(signal_number, &action);
 #endif
-	action.sa_handler = OnInterrupt;
-	action.sa_mask = interrupts;
-	for (int signal_number = 1; signal_number < NSIG; signal_number++) {
-		if (sigismember(&interrupts, signal_number) == 1)
-			Catch(signal_number, &action);
-	}
 }
 
 void HoldInterrupts()
