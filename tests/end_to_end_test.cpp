@@ -1250,9 +1250,12 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 			Write("list.m3u", test.pause.empty() ? big : kWindowsList);
 			fs::create_directory(At("other"));
 		};
-		const pid_t child = test.pause.empty() ? StopMidway({"list.m3u"}, first, prepare, WroteAQuarter)
-		                                       : (prepare(), Start({"list.m3u"}, first));
-		if (!test.pause.empty()) {	// held by strace, not stopped
+		pid_t child;
+		if (test.pause.empty()) {
+			child = StopMidway({"list.m3u"}, first, prepare, WroteAQuarter);
+		} else {	// held by strace, not stopped
+			prepare();
+			child = Start({"list.m3u"}, first);
 			ASSERT_TRUE(WaitWhileRunning(child, [&] { return fs::exists(At(kTemp)); }));
 		}
 		const string &from = test.args.size() == 1 ? kTemp : test.args[0];
