@@ -6,8 +6,10 @@
 // exit status.
 int RunInPlace(const char *name);
 
-// Undoes an in-place run at whatever stage it is: what an interrupt does
-// before the process ends. Does nothing outside an in-place run.
-void UndoInPlace();
+// What a signal handler does before the process ends: gives up the new
+// file of an in-place run that has not finished, and returns false; or
+// returns true once the run has finished. Does nothing outside an
+// in-place run.
+bool UndoInPlace();
 
 #endif

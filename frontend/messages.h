@@ -34,6 +34,8 @@ constexpr const char kUnableWrite[] = "Unable to write output file.";
 constexpr const char kIncompleteFormat[] = "%s \"%s\" is incomplete.\n";
 constexpr const char kInputUtf16[] =
 	"The input file is UTF-16; save it as UTF-8 or ANSI first.";
+constexpr const char kInputUtf32[] =
+	"The input file is UTF-32; save it as UTF-8 or ANSI first.";
 constexpr const char kSameFile[] = "Input and output are the same file.";
 
 // In-place runs.
@@ -56,6 +58,16 @@ constexpr const char kUntrustedLink[] =
 constexpr const char kPlaylistChanged[] =
 	"The playlist was moved, removed or replaced while it was read; it is "
 	"left as it is now.";
+constexpr const char kPlaylistWritten[] =
+	"The playlist was written to while it was read; it is left as it is "
+	"now. Run tandrel again once nothing else writes it.";
+constexpr const char kStrandedHere[] =
+	"The playlist is another user's, and this folder (sticky, as /tmp is) "
+	"would let you neither move it back from here nor remove it. Run "
+	"tandrel from the playlist's folder.";
+constexpr const char kReadOnlyFolder[] =
+	" The new playlist is made in the playlist's folder, which you may not "
+	"write.";
 constexpr const char kUnableMove[] =
 	"Unable to move the playlist to \"" TANDREL_TEMP_NAME "\" here";
 // What follows kUnableMove: why.
@@ -64,6 +76,12 @@ constexpr const char kOtherFileSystem[] =
 	"playlist's folder.";
 constexpr const char kNoPermission[] =
 	": no permission to write in this folder or to move the playlist.";
+constexpr const char kCannotRename[] =
+	": the file system cannot rename it without replacing. Convert it to a "
+	"new file and move that: tandrel list.m3u new.m3u && mv new.m3u list.m3u";
+constexpr const char kWouldExpose[] =
+	": users who may not read it now could read it here, and you may not "
+	"change its permission bits. Run tandrel from the playlist's folder.";
 constexpr const char kNoReason[] = ".";
 // Follows a failure line, once the temporary name is known to lead to the
 // original.
@@ -72,5 +90,10 @@ constexpr const char kKeptAsTemp[] =
 constexpr const char kTempLeft[] =
 	"Unable to remove \"" TANDREL_TEMP_NAME "\", which still holds "
 	"the original playlist.";
+constexpr const char kTempUnchecked[] =
+	"Unable to look at \"" TANDREL_TEMP_NAME "\", which may still hold "
+	"the original playlist.";
+constexpr const char kSetIdDropped[] =
+	"The playlist's set-user-ID or set-group-ID bit could not be kept.";
 
 #endif

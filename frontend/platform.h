@@ -1,8 +1,9 @@
-// What the platforms do not give the same way: following links, opening a
-// playlist without waiting on a pipe, file identity, locks, a new file no
-// other run can open, ownership and permission bits, syncing to disk,
-// renaming without replacing, and interrupts. Each platform implements it
-// in a file of its own; platform.cpp holds what they share.
+// What the platforms do not give the same way: folders opened once and
+// files named relative to them, following links, file identity and status,
+// locks, a new file no other run can open, ownership and access rules,
+// syncing to disk, renaming without replacing, and signals. Each platform
+// implements it in files of its own (files_*.cpp, signals_*.cpp); files.cpp
+// holds what they share.
 #ifndef TANDREL_FRONTEND_PLATFORM_H
 #define TANDREL_FRONTEND_PLATFORM_H
 
@@ -12,100 +13,162 @@
 // Room for any path the file system takes (PATH_MAX on Linux) with its zero.
 constexpr size_t kNameSize = 4096;
 
-// Who a file is, and what its replacement keeps of it.
-struct FileFacts {
+// A folder the run opened once. Every later step names its files relative
+// to it, so that a folder of the path swapped for a link meanwhile
+// redirects nothing. POSIX keeps a descriptor; Windows, which has no *at
+// calls, the folder's path with its separator ("" for the current folder).
+struct Folder {
+	int descriptor;
+	char path[kNameSize];
+};
+
+// A file's identity and what the run compares or keeps of it.
+struct FileStatus {
 	unsigned long long volume;	// identity: device or volume serial,
 	unsigned long long index;	// and inode or file index
 	unsigned long mode;	// permission, set-id and sticky bits
 	unsigned long owner;
 	unsigned long group;
+	bool read_only;	// Windows' attribute
+	unsigned long long size;
+	long long modified;	// modification time, in nanoseconds
 };
 
 // The new playlist while it is written. It has no name at all where the
 // system can make such a file, and otherwise a hidden one beside the
-// playlist, ".~tandrel-new-N.m3u", that no other file bore.
+// playlist, ".~tandrel-new-N.m3u", that no other file had.
 struct NewFile {
-	FileFacts facts;
-	char hidden_name[kNameSize];	// "" while it has none
+	FileStatus status;
+	const Folder *folder;
+	char hidden_leaf[32];	// "" while it has none
+	bool set_id_dropped;	// a set-id bit of the original could not be kept
 };
 
-enum LinkResult {
-	kLinkResolved,
-	kLinkUnresolved,	// a loop, or a path too long
-	kLinkUntrusted,	// a link neither the runner nor the file's owner made
+enum OpenResult {
+	kOpened,
+	kMissing,	// no file has the name, or a link leads nowhere
+	kNotOpened,	// no regular file, a loop, a path too long
+	kUntrusted,	// a link neither the runner nor the file's owner made
 };
 
-// Copies name into resolved (size bytes), or, when name is a symbolic
-// link, the path of the file it leads to, link by link, so that the path
-// found ends in that file's own name. A link is followed only when its
-// owner runs tandrel or owns the file it leads to.
-LinkResult ResolveLink(const char *name, char *resolved, size_t size);
+// Opens the playlist name for reading in text mode, without waiting on a
+// pipe or device (those are refused), and locks it: a symbolic link is
+// followed link by link, each through the folder that holds it, and only
+// when its owner runs tandrel, is root, or owns the file it leads to. The
+// folder of the file found goes to folder, its own name to leaf (kNameSize
+// bytes), what fstat says of it to status. *locked is false when another
+// run holds the playlist. Anything but kOpened leaves nothing open.
+OpenResult OpenPlaylist(const char *name, Folder *folder, char *leaf, FILE **in,
+                        FileStatus *status, bool *locked);
 
-// Opens a regular file for reading in text mode, without following a
-// link or waiting on a pipe or device: those are refused. Fills facts.
-FILE *OpenRegularFile(const char *name, FileFacts *facts);
+// Opens the current folder. False when it cannot.
+bool OpenCurrentFolder(Folder *folder);
 
-// Creates the new playlist for writing in text mode, in the folder of
-// beside, where no other run can open it, locked, with the owner (where
-// permitted) and the permission bits of facts. Fills created, which must
-// hold no name yet. Returns nullptr, leaving nothing behind, when it
-// cannot.
-FILE *CreateNewFile(const char *beside, const FileFacts *facts, NewFile *created);
+// The folder's own status.
+bool StatFolder(const Folder *folder, FileStatus *status);
+
+void CloseFolder(Folder *folder);
+
+// An exclusive lock on the folder itself, which leaves no file behind:
+// runs that move files in one folder take it in turn. Waits for it at most
+// seconds; false when another run held it all that time. A folder that
+// cannot be locked counts as locked.
+bool LockFolder(const Folder *folder, int seconds);
+
+// How long a run waits for another run's moves in the same folder: far
+// longer than any moves take, short enough that a stopped run holds up
+// the others only for a moment.
+constexpr int kFolderWaitSeconds = 5;
+void UnlockFolder(const Folder *folder);
+
+// What fstat says of the open stream.
+bool StatStream(FILE *stream, FileStatus *status);
+
+// What bears leaf in folder, a link itself rather than what it leads to.
+// Returns 0, or the error: ENOENT when nothing does.
+int StatAt(const Folder *folder, const char *leaf, FileStatus *status);
+
+// leaf in folder is the file of identity, not a link to it.
+bool IsFileAt(const Folder *folder, const char *leaf, const FileStatus *identity);
+
+// Something bears leaf in folder that another process holds locked.
+bool LockedByAnother(const Folder *folder, const char *leaf);
+
+// Every user may search the folder and every folder above it: whoever may
+// read one of its files by the file's bits may reach it.
+bool ReachableByAll(const Folder *folder);
+
+// The runner may rename or remove a file of status's owner in folder: a
+// sticky folder (as /tmp) lets only the file's owner, the folder's and root.
+bool MayRemoveFrom(const Folder *folder, const FileStatus *status);
+
+// Creates a new file for writing in text mode in folder, where no other run
+// can open it, locked, with the owner (where permitted), the permission
+// bits and the access list of the playlist in, whose status is original.
+// A group that cannot be kept loses its bits. Fills created. Returns
+// nullptr, leaving nothing behind, with errno, when it cannot.
+FILE *CreateNewFile(const Folder *folder, FILE *in, const FileStatus *original,
+                    NewFile *created);
 
 // Flushes stream and puts its bytes on disk. The stream stays open.
 bool SyncStream(FILE *stream);
 
-// Gives the new file of stream the name, unless something bears it.
-// Returns false, with errno, when it did not.
-bool NameNewFile(FILE *stream, const NewFile *file, const char *name);
+// Gives the new file of stream the name leaf in folder, unless something
+// has it. Returns false, with errno, when it did not.
+bool NameNewFile(FILE *stream, const NewFile *file, const Folder *folder, const char *leaf);
 
-// Removes the hidden name of a new file given up, while it still leads to
-// that file. Interrupts call it too.
+// Removes the hidden name of a new file given up, while it is still that
+// file's. Signal handlers call it too.
 void DiscardNewFile(const NewFile *file);
 
-// Closes a stream opened by OpenRegularFile or CreateNewFile. Returns false
-// when the close failed.
+// Closes a stream opened by the run. Returns false when the close failed.
 bool CloseRunFile(FILE *stream);
 
-// An exclusive advisory lock, taken without waiting. False only when
-// somebody else holds one; a file system without locks gives true.
-bool LockExclusive(FILE *stream);
+// Sets the permission bits, or Windows' read-only attribute, of the open
+// file. Signal handlers call it too.
+bool SetFileMode(FILE *stream, const FileStatus *status, unsigned long mode);
 
-// Something bears name, a link itself rather than what it leads to, that
-// another process holds locked.
-bool LockedByAnother(const char *name);
+// Renames from_leaf in from to to_leaf in to unless something has that
+// name. Where the file system renames only by replacing and has no hard
+// links, it checks first and renames then: the caller holds the lock of
+// the folder the name is taken in. Returns false, with errno, when it did
+// not. Signal handlers call it too.
+bool MoveNoReplace(const Folder *from, const char *from_leaf, const Folder *to,
+                   const char *to_leaf);
 
-// name itself, not what a link leads to, is the file of facts.
-bool NameLeadsTo(const char *name, const FileFacts *facts);
+// Renames over whatever has the name. Whether it did, the names show.
+void MoveReplacing(const Folder *from, const char *from_leaf, const Folder *to,
+                   const char *to_leaf);
 
-// name, through any link, is the very file stream reads.
-bool NameReaches(FILE *stream, const char *name);
+// Removes leaf in folder, clearing Windows' read-only attribute first.
+// Returns false, with errno, when it did not.
+bool RemoveAt(const Folder *folder, const char *leaf);
 
-// Something, even a dangling link, bears this name.
-bool PathExists(const char *name);
+enum OutputResult {
+	kOutputOpened,
+	kOutputUnopened,	// with errno
+	kOutputIsInput,
+	kOutputBusy,	// an in-place run holds it
+};
 
-// Renames from to to unless something bears to. Returns false, with
-// errno, when it did not.
-bool RenameNoReplace(const char *from, const char *to);
-
-// Renames from to to, over whatever bears to. Whether it did, the names
-// tell.
-void RenameReplacing(const char *from, const char *to);
-
-// Removes the name. Returns false, with errno, when it did not.
-bool RemoveName(const char *name);
+// Opens name for writing in text mode as the output of a two-file run:
+// opened without emptying it, refused when it is the very file in reads or
+// another run holds it locked, emptied only then.
+OutputResult OpenOutput(const char *name, FILE *in, FILE **out);
 
 // A closed pipe on standard output and the file size limit no longer end
-// the process: the writes fail instead. On an interrupt (any signal that
-// would end the process and can be caught, a closed terminal or console)
-// undo runs, then the process ends as the interrupt would have ended it.
-// undo may only look at names, rename and remove.
-void CatchInterrupts(void (*undo)());
+// the process: the writes fail instead. A signal that would end the
+// process and can be caught, but for the program's own faults (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS), a closed terminal or console
+// runs undo, then the process ends as the signal would have ended it; or,
+// when undo returns true, with status 0, as the run had finished. undo may
+// only look at names, rename and remove.
+void CatchSignals(bool (*undo)());
 
 // Between these two, undo does not run: a step and the record of it go
 // together. Nothing may wait in between, printing included.
-void HoldInterrupts();
-void ReleaseInterrupts();
+void BlockSignals();
+void UnblockSignals();
 
 // Shared by the implementations.
 
@@ -113,12 +176,31 @@ void ReleaseInterrupts();
 // name does not fit.
 bool CopyName(char *storage, const char *name, size_t size);
 
-// Copies into storage the path of leaf in the folder of path: path up to
-// its last separator (any byte of separators), then leaf.
-bool NameInFolderOf(char *storage, size_t size, const char *path,
-                    const char *leaf, const char *separators);
+// Splits path at its last separator (any byte of separators) into its
+// folder, with the separator ("" where there is none), and its leaf. False
+// when either does not fit size bytes.
+bool SplitPath(const char *path, const char *separators, char *folder, char *leaf, size_t size);
 
 // The same file: same volume, same index.
-bool SameFile(const FileFacts *one, const FileFacts *other);
+bool SameFile(const FileStatus *one, const FileStatus *other);
+
+// The hidden name of slot, ".~tandrel-new-N.m3u", into leaf.
+void HiddenLeaf(int slot, char *leaf, size_t size);
+
+// What each platform gives CreateNewFile in files.cpp. A new file that no
+// name leads to, where the system has such files; a new file under the
+// hidden leaf, created exclusively, with errno EEXIST when that is taken;
+// and the removal of a hidden file that a killed run left, which no live
+// run holds locked.
+FILE *CreateAnonymousFile(const Folder *folder, FILE *in, const FileStatus *original,
+                          NewFile *created);
+FILE *CreateHiddenFile(const Folder *folder, const char *leaf, FILE *in,
+                       const FileStatus *original, NewFile *created);
+void RemoveStaleFile(const Folder *folder, const char *leaf);
+
+// How many hidden names beside a playlist a run may try for its new file,
+// where the system has no anonymous files: runs at once in one folder each
+// hold one; one a killed run left is removed before a name is chosen.
+constexpr int kHiddenNames = 10;
 
 #endif

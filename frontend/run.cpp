@@ -42,44 +42,34 @@ void SayProgress(const char *input_name, const char *output_name)
 	(void)fflush(stdout);
 }
 
-int Fail(const char *message, int status)
+int Fail(const char *message, ExitStatus status, const char *more)
 {
-	Say(message);
+	Say(message, more);
 	return status;
 }
 
-const char *MessageOf(ConvertResult result)
+Ending EndingOf(ConvertResult result)
 {
 	switch (result) {
 	case kConverted:
 		break;
 	case kInputIsUtf16:
-		return kInputUtf16;
+		return {kInputUtf16, kExitInput};
+	case kInputIsUtf32:
+		return {kInputUtf32, kExitInput};
 	case kReadFailed:
-		return kUnableRead;
+		return {kUnableRead, kExitInput};
 	case kWriteFailed:
-		return kUnableWrite;
+		return {kUnableWrite, kExitOutput};
 	}
-	return "";
-}
-
-int StatusOf(ConvertResult result)
-{
-	switch (result) {
-	case kConverted:
-		break;
-	case kInputIsUtf16:
-	case kReadFailed:
-		return 1;
-	case kWriteFailed:
-		return 2;
-	}
-	return 0;
+	return {"", kExitDone};
 }
 
 int EndWith(ConvertResult result)
 {
+	Ending ending = EndingOf(result);
+
 	if (result != kConverted)
-		Say(MessageOf(result));
-	return StatusOf(result);
+		Say(ending.message);
+	return ending.status;
 }

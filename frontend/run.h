@@ -1,11 +1,20 @@
-// What both runs share: how they speak, how they end, and their streams'
-// buffers.
+// What both runs share: their exit statuses, how they speak and end, and
+// their streams' buffers.
 #ifndef TANDREL_FRONTEND_RUN_H
 #define TANDREL_FRONTEND_RUN_H
 
 #include <cstdio>
 
 #include "playlist/convert.h"
+
+// The exit statuses: the run went through (or no name was given); the input
+// could not be used, and nothing was changed; the output could not be made
+// or written.
+enum ExitStatus {
+	kExitDone = 0,
+	kExitInput = 1,
+	kExitOutput = 2,
+};
 
 // Gives stream, if any, the run's large buffer for its input or its output,
 // and returns it.
@@ -18,13 +27,16 @@ void Say(const char *line, const char *more = "");
 // Prints the progress line, and flushes it.
 void SayProgress(const char *input_name, const char *output_name);
 
-// Says message and returns status.
-int Fail(const char *message, int status);
+// Says message and more, and returns status.
+int Fail(const char *message, ExitStatus status, const char *more = "");
 
-// The message a conversion that did not go through ends with ("" for one
-// that did), and the exit status of each result.
-const char *MessageOf(ConvertResult result);
-int StatusOf(ConvertResult result);
+// A conversion's result: the message it ends with ("" for one that went
+// through) and its exit status.
+struct Ending {
+	const char *message;
+	ExitStatus status;
+};
+Ending EndingOf(ConvertResult result);
 
 // Says what a conversion that did not go through ended with. Returns the
 // result's status.

@@ -8,31 +8,38 @@
 static const char kUtf8Mark[] = "\xEF\xBB\xBF";
 static const size_t kUtf8MarkLength = 3;
 
-static bool IsUtf16Mark(const char *bytes)
+static bool StartsWith(const unsigned char *bytes, size_t count, const char *mark, size_t length)
 {
-	// Test the first byte alone first: an empty line has no second.
-	if (bytes[0] == '\xFF')
-		return bytes[1] == '\xFE';
-	if (bytes[0] == '\xFE')
-		return bytes[1] == '\xFF';
-	return false;
+	return count >= length && memcmp(bytes, mark, length) == 0;
 }
 
-// Every other byte of count, from first on, is zero.
-static bool EveryOtherZero(const char *bytes, size_t count, size_t first)
+// The count bytes hold at least least units of size bytes, and more than
+// half of those have zero bytes at both offsets.
+static bool MostlyZeroAt(const unsigned char *bytes, size_t count, size_t size, size_t least,
+                         size_t one, size_t other)
 {
-	for (size_t i = first; i < count; i += 2) {
-		if (bytes[i] != '\0')
-			return false;
+	size_t units = count / size, zero = 0;
+
+	for (size_t unit = 0; unit < units; unit++) {
+		const unsigned char *at = bytes + unit * size;
+		zero += at[one] == 0 && at[other] == 0;
 	}
-	return true;
+	return units >= least && 2 * zero > units;
 }
 
-// UTF-16 text without its mark: every other byte is zero, from the first
-// byte or from the second.
-static bool LooksLikeUtf16(const char *bytes, size_t count)
+// What the first bytes say the input is; kConverted for text of single
+// bytes.
+static ConvertResult WideText(const char *head, size_t count)
 {
-	return count >= 4 && (EveryOtherZero(bytes, count, 0) || EveryOtherZero(bytes, count, 1));
+	const unsigned char *bytes = reinterpret_cast<const unsigned char *>(head);
+
+	if (StartsWith(bytes, count, "\xFF\xFE\0\0", 4) || StartsWith(bytes, count, "\0\0\xFE\xFF", 4) ||
+	    MostlyZeroAt(bytes, count, 4, 1, 2, 3) || MostlyZeroAt(bytes, count, 4, 1, 0, 1))
+		return kInputIsUtf32;
+	if (StartsWith(bytes, count, "\xFF\xFE", 2) || StartsWith(bytes, count, "\xFE\xFF", 2) ||
+	    MostlyZeroAt(bytes, count, 2, 2, 1, 1) || MostlyZeroAt(bytes, count, 2, 2, 0, 0))
+		return kInputIsUtf16;
+	return kConverted;
 }
 
 static bool WriteBytes(FILE *out, const char *bytes, size_t count)
@@ -44,8 +51,13 @@ static bool WriteBytes(FILE *out, const char *bytes, size_t count)
 // the end of the input does: told apart here.
 static bool ReadPiece(FILE *in, Conversion *conversion)
 {
-	conversion->more = ReadLine(in, conversion->buffer, kLineCapacity,
-	                            &conversion->cut, &conversion->stored);
+	if (conversion->head_used < conversion->head_length)
+		conversion->more = ReadLineAfter(conversion->head, &conversion->head_used,
+		                                 conversion->head_length, in, conversion->buffer,
+		                                 kLineCapacity, &conversion->cut, &conversion->stored);
+	else
+		conversion->more = ReadLine(in, conversion->buffer, kLineCapacity,
+		                            &conversion->cut, &conversion->stored);
 	conversion->text = conversion->buffer;
 	return conversion->more || !ferror(in);
 }
@@ -214,11 +226,15 @@ ConvertResult StartConversion(FILE *in, Conversion *conversion)
 	conversion->held_length = 0;
 	conversion->spilled = 0;
 	conversion->spill = nullptr;
+	conversion->head_used = 0;
+	conversion->head_length = fread(conversion->head, 1, kHeadSize, in);
+	if (ferror(in))
+		return kReadFailed;
+	ConvertResult wide = WideText(conversion->head, conversion->head_length);
+	if (wide != kConverted)
+		return wide;
 	if (!ReadPiece(in, conversion))
 		return kReadFailed;
-	if (IsUtf16Mark(conversion->buffer) ||
-	    LooksLikeUtf16(conversion->buffer, conversion->stored))
-		return kInputIsUtf16;
 	conversion->utf8_mark =
 	    strncmp(conversion->buffer, kUtf8Mark, kUtf8MarkLength) == 0;
 	if (conversion->utf8_mark) {

@@ -14,9 +14,13 @@
 #endif
 constexpr size_t kHoldSize = TANDREL_HOLD_SIZE;
 
+// How many of the input's first bytes decide whether it is wide text.
+constexpr size_t kHeadSize = 256;
+
 enum ConvertResult {
 	kConverted,
 	kInputIsUtf16,	// refused before anything was written
+	kInputIsUtf32,	// likewise
 	kReadFailed,
 	kWriteFailed,	// the output, or the scratch file
 };
@@ -24,6 +28,9 @@ enum ConvertResult {
 // A conversion under way. Its first line is read before the output is
 // opened, so that an input refused for what it is leaves the output alone.
 struct Conversion {
+	char head[kHeadSize];	// the first bytes, read ahead
+	size_t head_length;
+	size_t head_used;	// by the line reader so far
 	char *text;	// the piece of a line in buffer, past a UTF-8 mark
 	size_t stored;	// bytes of it, zero bytes included
 	bool cut;	// the line goes on past the buffer
@@ -38,8 +45,15 @@ struct Conversion {
 	char buffer[kLineSize];
 };
 
-// Reads the first line of in; refuses a UTF-16 playlist, with or without
-// its byte-order mark, and a stream that cannot be read. Writes nothing.
+// Reads the first bytes of in, and its first line; refuses a UTF-16 or
+// UTF-32 playlist, with or without its byte-order mark, and a stream that
+// cannot be read. Writes nothing. Wide text is told by the first kHeadSize
+// bytes (all of a shorter input): UTF-32 by the mark FF FE 00 00 or 00 00
+// FE FF, or, without one, when more than half of its 4-byte units (at
+// least one) end with two zero bytes, or more than half begin with two;
+// otherwise UTF-16 by the mark FF FE or FE FF, or when more than half of
+// its 2-byte units (at least two) have a zero second byte, or more than
+// half a zero first byte.
 ConvertResult StartConversion(FILE *in, Conversion *conversion);
 
 // Writes the first line and converts the rest of in to out, one line of

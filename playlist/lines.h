@@ -33,6 +33,11 @@ static_assert(kLineCapacity >= 8, "a line buffer holds a UTF-8 mark and more");
 bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut = nullptr,
               size_t *stored = nullptr);
 
+// ReadLine, but from the bytes of head not yet used (*used of length were),
+// then from stream: the bytes a caller read ahead to look at come first.
+bool ReadLineAfter(const char *head, size_t *used, size_t length, FILE *stream, char *line,
+                   size_t capacity, bool *cut = nullptr, size_t *stored = nullptr);
+
 // Makes an entry line followable by a UNIX player: "./" in front unless it
 // begins with a dot, every back-slash turned into a slash. Comment lines
 // ("#...") and the empty line stay as they are. line must hold kLineSize

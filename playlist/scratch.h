@@ -7,8 +7,8 @@
 
 // Opens a new scratch file for reading and writing in binary mode, that no
 // name leads to and that goes when it is closed: in $TMPDIR where that is
-// set, else in /tmp (on Windows, in the folder GetTempPath names). Returns
-// nullptr when it cannot.
+// set and usable, else in /tmp (on Windows, in the folder GetTempPath
+// names). Returns nullptr when it cannot.
 FILE *OpenScratchFile();
 
 #endif

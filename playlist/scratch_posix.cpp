@@ -4,13 +4,11 @@
 #include <cstdlib>
 #include <unistd.h>
 
-FILE *OpenScratchFile()
+// A scratch file in folder, or nullptr.
+static FILE *OpenScratchIn(const char *folder)
 {
-	const char *folder = getenv("TMPDIR");
 	char name[PATH_MAX];
 
-	if (folder == nullptr || *folder == '\0')
-		folder = "/tmp";
 	// As in CopyName, a failure's -1 is no length that fits.
 	if (static_cast<size_t>(snprintf(name, sizeof name, "%s/tandrel-XXXXXX", folder)) >=
 	    sizeof name)
@@ -23,4 +21,13 @@ FILE *OpenScratchFile()
 	if (stream == nullptr)
 		(void)close(descriptor);
 	return stream;
+}
+
+FILE *OpenScratchFile()
+{
+	const char *folder = getenv("TMPDIR");
+	FILE *stream = folder != nullptr && *folder != '\0' ? OpenScratchIn(folder) : nullptr;
+
+	// A TMPDIR that is missing or no folder is no reason to fail.
+	return stream != nullptr ? stream : OpenScratchIn("/tmp");
 }

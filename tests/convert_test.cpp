@@ -62,6 +62,16 @@ std::vector<ConvertCase> ConvertCases()
 		{"utf-16 big-endian without its mark refused", string("\0#\0E\0\r\0\n", 8), "",
 		 kInputIsUtf16},
 		{"every other byte zero, too short for utf-16", string("a\0b", 3), "./a\n", kConverted},
+		{"utf-16 with an empty first line", string("\r\0\n\0#\0E\0\r\0\n\0M\0\\\0", 16), "",
+		 kInputIsUtf16},
+		{"utf-16 big-endian, one-character first line", string("\0A\0\r\0\n\0B\0\\\0c", 12), "",
+		 kInputIsUtf16},
+		{"utf-32 little-endian refused", string("\xFF\xFE\0\0#\0\0\0", 8), "", kInputIsUtf32},
+		{"utf-32 big-endian refused", string("\0\0\xFE\xFF\0\0\0#", 8), "", kInputIsUtf32},
+		{"utf-32 without its mark refused", string("\r\0\0\0\n\0\0\0a\0\0\0", 12), "",
+		 kInputIsUtf32},
+		{"zero bytes past the first bytes are data", Repeat("x\\", 150) + string("\0\0\0\0\0\0", 6),
+		 "./" + Repeat("x/", 150) + "\n", kConverted},
 		{"zero byte first is an empty line", string("\0abc", 4), "\n", kConverted},
 		{"0xFF alone is data", "\xFF\xFF", "./\xFF\xFF\n", kConverted},
 		{"long entry is one line, prefixed once",
@@ -223,7 +233,8 @@ TEST(ConvertPlaylist, ScratchFileForLongWhiteSpace)
 	const Case cases[] = {
 		{"no file left to open", 0, nullptr, 1, kWriteFailed},
 		{"closed after use", 1, nullptr, 3, kConverted},
-		{"in $TMPDIR", 1, "/no/such/folder", 1, kWriteFailed},
+		{"missing $TMPDIR, /tmp instead", 1, "/no/such/folder", 1, kConverted},
+		{"$TMPDIR no folder, /tmp instead", 1, "/dev/null", 1, kConverted},
 	};
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.why);

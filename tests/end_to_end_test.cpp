@@ -128,9 +128,17 @@ const string kOtherFileSystem = kUnableMove + ": this folder is on another file 
                                               "Run tandrel from the playlist's folder.";
 const string kNoPermission =
 	kUnableMove + ": no permission to write in this folder or to move the playlist.";
+const string kReadOnlyFolder =
+	" The new playlist is made in the playlist's folder, which you may not write.";
 const string kKeptAsTemp = " The original playlist is now \"~tandrel-temp.m3u\".";
 const string kTempLeft =
 	"Unable to remove \"~tandrel-temp.m3u\", which still holds the original playlist.";
+const string kTempUnchecked =
+	"Unable to look at \"~tandrel-temp.m3u\", which may still hold the original playlist.";
+const string kSetIdDropped = "The playlist's set-user-ID or set-group-ID bit could not be kept.";
+const string kCannotRename = kUnableMove + ": the file system cannot rename it without replacing. "
+                             "Convert it to a new file and move that: tandrel list.m3u new.m3u && "
+                             "mv new.m3u list.m3u";
 
 // What a run prints: the banner, the progress line, then the line given.
 string Said(const string &from, const string &to, const string &line = "")
@@ -503,6 +511,44 @@ protected:
 		}
 	}
 
+	// Faults given as "when=@TEXT" are injected at the first call of their
+	// system call whose strace line, with the paths of descriptors, holds
+	// TEXT: found by a run that prepare sets up, with the faults before.
+	Names Resolved(const Names &faults, const Names &args, const std::function<void()> &prepare)
+	{
+		Names done;
+		for (const string &fault : faults) {
+			const size_t at = fault.find("when=@");
+			if (at == string::npos) {
+				done.push_back(fault);
+				continue;
+			}
+			const string call = fault.substr(7, fault.find(':') - 7);
+			// "TEXT#K": the Kth such call.
+			string text = fault.substr(at + 6);
+			const size_t mark = text.rfind('#');
+			int wanted = mark != string::npos ? std::stoi(text.substr(mark + 1)) : 1;
+			text = text.substr(0, mark);
+			const string log = (scratch_ / "calls").string();
+			prepare();
+			Options dry;
+			dry.faults.assign(done.begin(), done.end() - 1);	// less its "-e"
+			dry.faults.insert(dry.faults.end(), {"-y", "-o", log});
+			Run(args, dry);
+			std::ifstream calls(log);
+			int number = 0;
+			for (string line; std::getline(calls, line);) {
+				if (line.compare(line.find(' ') + 1, call.size() + 1, call + "(") != 0)
+					continue;
+				number++;
+				if (line.find(text) != string::npos && --wanted == 0)
+					break;
+			}
+			done.push_back(fault.substr(0, at) + "when=" + std::to_string(number));
+		}
+		return done;
+	}
+
 	// Runs and checks status, standard output and an empty standard error.
 	void Expect(const Names &args, int status, const string &out,
 	            const Options &options = Options())
@@ -636,7 +682,7 @@ TEST_F(EndToEnd, RefusedRunsTouchNothing)
 	Options piped, no_input, three_files, one_kilobyte;
 	piped.input = "\xFF\xFE#\x01";
 	no_input.closed_stdin = true;	// the next file opened takes descriptor 0
-	three_files.open_files = 4;	// standard input, output and error, and the input
+	three_files.open_files = 6;	// standard streams, the two folders and the input
 	one_kilobyte.file_size = 1024;	// SIGXFSZ at its default, as users have it
 	const Case cases[] = {
 		{"missing input", {}, {"none.m3u"}, 1, kUnableInput},
@@ -826,7 +872,7 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 	                       stat(work_.c_str(), &here) == 0 && here.st_dev != there.st_dev;
 	const Case cases[] = {
 		{"another file system", other, 0755, 1, kOtherFileSystem, kEverywhere},
-		{"playlist's folder read-only", "", 0555, 2, kUnableOutput, kNative},
+		{"playlist's folder read-only", "", 0555, 2, kUnableOutput + kReadOnlyFolder, kNative},
 		{"current folder read-only", shared, 0555, 1, kNoPermission, kNative},
 		// A current folder that cannot even be searched hides no file
 		// in the way: the move is what fails.
@@ -1009,21 +1055,22 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		string message;
 		After after;
 		Names args = {"list.m3u"};
-		int taken = 0;	// hidden names that other files bear, and keep
+		int taken = 0;	// hidden names that other files have
+		bool live = true;	// those files are locked, as live runs hold theirs
 	};
 	const auto hidden_name = [](int slot) { return ".~tandrel-new-" + std::to_string(slot) + ".m3u"; };
 	const string publish_fails = "inject=linkat:error=EEXIST";
-	// The first file opened is the playlist, the second the new file: made
-	// under a hidden name, it is found by its path once named.
-	const Names hidden = {"-P", ".", "-P", "list.m3u", "-e", "inject=openat:error=EOPNOTSUPP:when=2"};
+	// Without anonymous files the new file is made under a hidden name.
+	const Names hidden = {"-e", "inject=openat:error=EOPNOTSUPP:when=@O_TMPFILE"};
 	const auto with_hidden = [&](Names faults) {
 		faults.insert(faults.begin(), hidden.begin(), hidden.end());
 		return faults;
 	};
 	const string second_rename_fails = "inject=renameat2:error=EINVAL:when=2";
+	const string hidden_0 = "@" + hidden_name(0);
 	std::vector<Case> cases = {
 		{"sync fails", {"-e", "inject=fsync:error=EIO"}, 0644, 2, kUnableWrite, kOriginal},
-		{"close fails", with_hidden({"-e", "inject=close:error=EIO:when=1"}), 0644, 2,
+		{"close fails", with_hidden({"-e", "inject=close:error=EIO:when=@list.m3u>"}), 0644, 2,
 		 kUnableWrite, kOriginal},
 		{"read fails midway", {"-P", "list.m3u", "-e", "inject=read:error=EIO:when=2"}, 0644, 1,
 		 kUnableRead, kOriginal},
@@ -1031,68 +1078,75 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		{"no anonymous files, nine names taken", hidden, 0644, 0, "", kConverted, {"list.m3u"}, 9},
 		{"no anonymous files, ten names taken", hidden, 0644, 2, kUnableOutput, kOriginal,
 		 {"list.m3u"}, 10},
-		{"no anonymous files, new file unknown", {"-P", ".", "-P", At(hidden_name(0)), "-e",
-		 "inject=openat:error=EOPNOTSUPP", "-e", "inject=newfstatat:error=EIO"}, 0644, 2,
-		 kUnableOutput, kOriginal},
-		{"no anonymous files, killed while writing", {"-P", ".", "-P", At(hidden_name(0)), "-e",
-		 "inject=openat:error=EOPNOTSUPP", "-e", "inject=fsync:signal=SIGKILL"}, 0644, 137, "",
-		 kNewFileLeft},
-		{"no anonymous files, interrupted making the new file", {"-P", ".", "-P",
-		 At(hidden_name(0)), "-e", "inject=openat:error=EOPNOTSUPP", "-e",
-		 "inject=fchmod:signal=SIGINT"}, 0644, 130, "", kOriginal},
+		{"no anonymous files, a killed run's file removed", hidden, 0644, 0, "", kConverted,
+		 {"list.m3u"}, 1, false},
+		{"no anonymous files, new file unknown", with_hidden({"-e",
+		 "inject=newfstatat:error=EIO:when=" + hidden_0}), 0644, 2, kUnableOutput, kOriginal},
+		{"no anonymous files, killed while writing", with_hidden({"-e",
+		 "inject=fsync:signal=SIGKILL"}), 0644, 137, "", kNewFileLeft},
+		{"no anonymous files, interrupted making the new file", with_hidden({"-e",
+		 "inject=fchmod:signal=SIGINT"}), 0644, 130, "", kOriginal},
 		// Naming the hidden file with link and unlink, which fail.
 		{"no anonymous files, no renameat2, naming fails", with_hidden({"-e",
-		 "inject=renameat2:error=EINVAL", "-e", "inject=link:error=EEXIST:when=2"}), 0644, 2,
+		 "inject=renameat2:error=EINVAL", "-e", "inject=linkat:error=EEXIST:when=2"}), 0644, 2,
 		 kUnableOutput, kOriginal},
-		{"no anonymous files, no renameat2, hidden name stays", with_hidden({"-P", hidden_name(0),
-		 "-e", "inject=renameat2:error=EINVAL", "-e", "inject=unlink:error=EPERM:when=2"}), 0644,
-		 2, kUnableOutput, kOriginal},
-		{"no /proc", {"-P", "/proc/self/fd", "-P", "list.m3u", "-e", "inject=access:error=ENOENT",
-		 "-e", "inject=linkat:error=ENOENT"}, 0644, 0, "", kConverted},
+		{"no anonymous files, no renameat2, hidden name stays", with_hidden({"-e",
+		 "inject=renameat2:error=EINVAL", "-e", "inject=unlinkat:error=EPERM:when=" + hidden_0}),
+		 0644, 2, kUnableOutput, kOriginal},
+		// Neither a rename that never replaces nor hard links, as on FAT.
+		{"no anonymous files, no renameat2, no links", with_hidden({"-e",
+		 "inject=renameat2:error=EINVAL", "-e", "inject=linkat:error=EPERM"}), 0644, 0, "",
+		 kConverted},
+		{"/proc cannot name the new file", {"-e", "inject=newfstatat:error=ENOENT:when=@/proc/self/fd"},
+		 0644, 0, "", kConverted},
 		{"no anonymous files, naming fails",
 		 with_hidden({"-e", "inject=renameat2:error=EEXIST:when=2"}), 0644, 2, kUnableOutput,
 		 kOriginal},
-		{"new file locked", {"-e", "inject=flock:error=EAGAIN:when=2"}, 0644, 2, kUnableOutput,
-		 kOriginal},
+		{"new file locked", with_hidden({"-e", "inject=flock:error=EAGAIN:when=" + hidden_0}), 0644,
+		 2, kUnableOutput, kOriginal},
 		{"playlist locked", {"-P", "list.m3u", "-e", "inject=flock:error=EAGAIN"}, 0644, 1, kBusy,
 		 kOriginal},
 		{"naming fails", {"-e", publish_fails}, 0644, 2, kUnableOutput, kOriginal},
-		{"move fails", with_hidden({"-e", "inject=renameat2:error=EIO:when=1"}), 0644, 1,
-		 kUnableMove + ".", kOriginal},
+		{"move fails", {"-e", "inject=renameat2:error=EIO:when=1"}, 0644, 1, kUnableMove + ".",
+		 kOriginal},
 		{"temporary name taken at the move", {"-P", "list.m3u", "-e",
 		 "inject=renameat2:error=EEXIST:when=1"}, 0644, 1, kBusyHere, kOriginal},
 		{"no renameat2", {"-e", "inject=renameat2:error=EINVAL"}, 0644, 0, "", kConverted},
-		{"no renameat2, no links", {"-e", "inject=renameat2:error=EINVAL", "-e",
-		 "inject=link,linkat:error=EPERM"}, 0644, 1, kNoPermission, kOriginal},
 		{"no renameat2, link stays", {"-e", "inject=renameat2:error=EINVAL", "-e",
-		 "inject=unlink:error=EPERM:when=1"}, 0644, 1, kNoPermission, kOriginal},
-		{"naming fails, nothing to put back with", {"-e", publish_fails, "-e", second_rename_fails,
-		 "-e", "inject=link:error=EPERM"}, 0644, 2, kUnableOutput + kKeptAsTemp, kOnlyAsTemp},
-		{"naming fails, link to put back stays", {"-P", kTemp, "-P", "list.m3u", "-e",
-		 publish_fails, "-e", second_rename_fails, "-e", "inject=unlink:error=EPERM:when=1"},
+		 "inject=unlinkat:error=EPERM:when=1"}, 0644, 1, kNoPermission, kOriginal},
+		{"no rename at all", {"-e", "inject=renameat2:error=EINVAL", "-e",
+		 "inject=linkat:error=EPERM", "-e", "inject=renameat:error=EINVAL"}, 0644, 1,
+		 kCannotRename, kOriginal},
+		{"naming fails, nothing to put back with", {"-e", publish_fails, "-e", second_rename_fails},
 		 0644, 2, kUnableOutput + kKeptAsTemp, kOnlyAsTemp},
+		{"naming fails, link to put back stays", {"-e", "inject=linkat:error=EEXIST:when=1", "-e",
+		 second_rename_fails,
+		 "-e", "inject=unlinkat:error=EPERM:when=1"}, 0644, 2, kUnableOutput + kKeptAsTemp,
+		 kOnlyAsTemp},
 		{"no bits, the same anyway", {"-e", "inject=fchmod:error=EPERM"}, 0600, 0, "", kConverted},
 		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput,
 		 kOriginal},
 		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", kConverted},
-		{"temporary file stays", {"-P", kTemp, "-e", "inject=unlink,unlinkat:error=EACCES"}, 0644,
-		 0, kTempLeft, kConvertedTempLeft},
-		// Signals at the steps that change what an interrupt must undo: it
-		// waits for the step to be done and recorded, and ends the run
-		// before it says anything more.
-		{"interrupted at the move", {"-e", "inject=renameat2:signal=SIGINT"}, 0644, 130, "",
-		 kOriginal},
+		{"temporary file stays", {"-e", "inject=unlinkat:error=EACCES"}, 0644, 0, kTempLeft,
+		 kConvertedTempLeft},
+		{"temporary file unchecked", {"-e", "inject=newfstatat:error=EIO:when=@temp.m3u\", {#2"},
+		 0644, 0, kTempUnchecked, kConvertedTempLeft},
+		// Signals during the commit wait for it; the run, finished, ends
+		// with status 0, and says no more.
+		{"interrupted at the move", {"-e", "inject=renameat2:signal=SIGINT"}, 0644, 0, "",
+		 kConverted},
 		{"interrupted putting back", {"-e", publish_fails, "-e",
 		 "inject=renameat2:signal=SIGINT:when=2"}, 0644, 130, "", kOriginal},
-		{"interrupted putting back midway", {"-e", publish_fails, "-e", second_rename_fails, "-e",
-		 "inject=link:signal=SIGINT"}, 0644, 130, "", kOriginal},
+		{"interrupted putting back midway", with_hidden({"-e", "inject=renameat2:error=EINVAL:when=2+",
+		 "-e", "inject=linkat:error=EEXIST:when=1", "-e",
+		 "inject=unlinkat:signal=SIGINT:when=@~tandrel-temp.m3u"}), 0644, 130, "", kOriginal},
 		{"interrupted while syncing", {"-e", "inject=fsync:signal=SIGINT"}, 0644, 130, "",
 		 kOriginal},
-		{"interrupted removing the original", {"-P", kTemp, "-e",
-		 "inject=unlink,unlinkat:error=EACCES:signal=SIGINT"}, 0644, 130, "", kConvertedTempLeft},
-		{"interrupted once it said the original stays", {"-P", kTemp, "-P", At(kTemp), "-e",
-		 "inject=unlink,unlinkat:error=EACCES", "-e", "inject=close:signal=SIGINT"}, 0644, 130,
-		 kTempLeft, kConvertedTempLeft},
+		{"interrupted removing the original", {"-e", "inject=unlinkat:error=EACCES:signal=SIGINT"},
+		 0644, 0, "", kConvertedTempLeft},
+		{"interrupted once it said the original stays", {"-e", "inject=unlinkat:error=EACCES", "-e",
+		 "inject=close:signal=SIGINT:when=@~tandrel-temp.m3u>"}, 0644, 0, kTempLeft,
+		 kConvertedTempLeft},
 		{"killed between the moves", {"-e", "inject=linkat:signal=SIGKILL"}, 0644, 137, "",
 		 kOnlyAsTemp},
 		{"two files, close fails", {"-P", At("out.m3u"), "-e", "inject=close:error=EIO"}, 0644, 2,
@@ -1104,26 +1158,39 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		 kUnableRead + " \"out.m3u\" is incomplete.", kOriginal, {"list.m3u", "out.m3u"}},
 	};
 	// Every signal that would end the run, sent as the new playlist takes
-	// the name: the original goes back before the run ends.
-	for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
-	                          SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM,
-	                          SIGPROF, SIGSYS, SIGPOLL, SIGPWR, SIGSTKFLT, SIGRTMIN, SIGRTMAX})
+	// the name: it waits for the commit, and the run ends with status 0.
+	// The program's own faults are not caught: they end the run there, as
+	// a kill would.
+	for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,
+	                          SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT, SIGRTMIN,
+	                          SIGRTMAX})
 		cases.push_back({strsignal(signal_number), {"-e", "inject=linkat:signal=" +
-		                 std::to_string(signal_number)}, 0644, 128 + signal_number, "", kOriginal});
+		                 std::to_string(signal_number)}, 0644, 0, "", kConverted});
+	for (int signal_number : {SIGILL, SIGTRAP, SIGBUS, SIGFPE, SIGSEGV, SIGSYS})
+		cases.push_back({strsignal(signal_number), {"-e", "inject=linkat:signal=" +
+		                 std::to_string(signal_number)}, 0644, 128 + signal_number, "",
+		                 kConvertedTempLeft});
 	const size_t copies = 10000;	// past the first read
 	const string playlist = Repeat(kWindowsList, copies);
 
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.why);
-		RemoveAll();
-		Write("list.m3u", playlist, test.mode);
 		Names files = {"list.m3u"};
-		for (int slot = 0; slot < test.taken; slot++) {
-			Write(hidden_name(slot), "somebody's");
+		const auto prepare = [&] {
+			RemoveAll();
+			Write("list.m3u", playlist, test.mode);
+			for (int slot = 0; slot < test.taken; slot++) {
+				Write(hidden_name(slot), "somebody's");
+				int held = open(At(hidden_name(slot)).c_str(), O_RDONLY);
+				if (test.live && held >= 0 && flock(held, LOCK_EX) == 0)
+					held_.push_back(held);
+			}
+		};
+		for (int slot = 0; test.live && slot < test.taken; slot++)
 			files.push_back(hidden_name(slot));
-		}
 		Options options;
-		options.faults = test.faults;
+		options.faults = Resolved(test.faults, test.args, prepare);
+		prepare();
 		const bool in_place = test.args.size() == 1;
 		Expect(test.args, test.status,
 		       Said(in_place ? kTemp : "list.m3u", test.args.back(), test.message), options);
@@ -1137,8 +1204,11 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 			files.push_back(hidden_name(0));
 		std::sort(files.begin(), files.end());
 		EXPECT_EQ(Files(), files);
-		for (int slot = 0; slot < test.taken; slot++)
+		for (int slot = 0; test.live && slot < test.taken; slot++)
 			EXPECT_EQ(Read(hidden_name(slot)), "somebody's");
+		for (int held : held_)
+			close(held);
+		held_.clear();
 		if (test.after == kOnlyAsTemp || test.after == kConvertedTempLeft) {
 			EXPECT_TRUE(Read(kTemp) == playlist);
 		}
@@ -1147,7 +1217,7 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		struct stat status;
 		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
 		EXPECT_EQ(status.st_mode & 07777, test.mode);
-		const bool converted = test.after == kConverted || test.after == kConvertedTempLeft;
+		const bool converted = test.after != kOriginal && test.after != kNewFileLeft;
 		EXPECT_TRUE(Read("list.m3u") == (converted ? ConvertedCopies(copies) : playlist));
 	}
 }
@@ -1293,13 +1363,12 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 	const auto hold = [](const string &call) {
 		return Names{"-P", "list.m3u", "-e", "inject=" + call + ":delay_enter=1000000"};
 	};
-	// A new file under a hidden name is found by its path once named: its
-	// close is held back, and may fail.
-	const Names hidden = {"-P", ".", "-P", "list.m3u", "-e", "inject=openat:error=EOPNOTSUPP:when=2",
-	                      "-e"};
-	Names close_held = hidden, close_fails = hidden;
-	close_held.push_back("inject=close:delay_enter=1000000:when=1");
-	close_fails.push_back("inject=close:error=EIO:delay_enter=1000000:when=1");
+	// A new file under a hidden name: its close, once named, is held back,
+	// and may fail.
+	const Names close_held = {"-e", "inject=openat:error=EOPNOTSUPP:when=@O_TMPFILE", "-e",
+	                          "inject=close:delay_enter=1000000:when=@list.m3u>"};
+	Names close_fails = close_held;
+	close_fails.back() = "inject=close:error=EIO:delay_enter=1000000:when=@list.m3u>";
 	const auto in = [](long call) { return [call](pid_t run) { return WaitsIn(Traced(run), call); }; };
 	// strace skips a call it fails: only the names show it was reached.
 	const auto named = [&](pid_t) { return fs::exists(At(kTemp)) && fs::exists(At("list.m3u")); };
@@ -1327,12 +1396,15 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.why);
-		RemoveAll();
-		Write("list.m3u", kWindowsList);
-		Write("other.m3u", "swapped in\r\n");
-		Write("victim", "not yours");
+		const auto prepare = [&] {
+			RemoveAll();
+			Write("list.m3u", kWindowsList);
+			Write("other.m3u", "swapped in\r\n");
+			Write("victim", "not yours");
+		};
 		Options paused;
-		paused.faults = test.faults;
+		paused.faults = Resolved(test.faults, {"list.m3u"}, prepare);
+		prepare();
 		pid_t child = Start({"list.m3u"}, paused);
 		ASSERT_TRUE(WaitWhileRunning(child, [&] { return test.held(child); }));
 		test.change();
