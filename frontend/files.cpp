@@ -28,6 +28,13 @@ bool SameFile(const FileStatus *one, const FileStatus *other)
 	return one->volume == other->volume && one->index == other->index;
 }
 
+bool IsFileAt(const Folder *folder, const char *leaf, const FileStatus *identity)
+{
+	FileStatus found;
+
+	return leaf[0] != '\0' && StatAt(folder, leaf, &found) == 0 && SameFile(&found, identity);
+}
+
 void HiddenLeaf(int slot, char *leaf, size_t size)
 {
 	(void)snprintf(leaf, size, ".~tandrel-new-%d.m3u", slot);

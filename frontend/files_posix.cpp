@@ -216,13 +216,6 @@ int StatAt(const Folder *folder, const char *leaf, FileStatus *status)
 	return 0;
 }
 
-bool IsFileAt(const Folder *folder, const char *leaf, const FileStatus *identity)
-{
-	FileStatus found;
-
-	return leaf[0] != '\0' && StatAt(folder, leaf, &found) == 0 && SameFile(&found, identity);
-}
-
 bool LockedByAnother(const Folder *folder, const char *leaf)
 {
 	int descriptor = openat(folder->descriptor, leaf,

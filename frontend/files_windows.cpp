@@ -1,67 +1,64 @@
-// The platform interface on Windows.
+// Files on Windows. Windows has no *at calls: a folder is its path, and a
+// file in it is named by that path and its leaf. A file the run opens is
+// held by its handle from then on.
+#include "frontend/handles_windows.h"
 #include "frontend/platform.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <iterator>
-
-// The files of an in-place run, by handle: a console interrupt arrives on
-// a thread of its own and must close them before it can rename over them.
-static HANDLE run_files[2];
-static CRITICAL_SECTION held;
-static void (*undo_run)();
 
 static HANDLE HandleOf(FILE *stream)
 {
 	return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 }
 
-static bool GetFacts(HANDLE handle, FileFacts *facts)
+static bool GetStatus(HANDLE handle, FileStatus *status)
 {
 	BY_HANDLE_FILE_INFORMATION info;
 
 	if (GetFileInformationByHandle(handle, &info) == 0)
 		return false;
-	facts->volume = info.dwVolumeSerialNumber;
-	facts->index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
-	               info.nFileIndexLow;
-	facts->mode = 0;
-	facts->owner = 0;
-	facts->group = 0;
-	return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+	status->volume = info.dwVolumeSerialNumber;
+	status->index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
+	                info.nFileIndexLow;
+	status->mode = 0;
+	status->owner = 0;
+	status->group = 0;
+	status->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+	status->size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) |
+	               info.nFileSizeLow;
+	// In 100-nanosecond units.
+	status->modified = static_cast<long long>(
+	    (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+	    info.ftLastWriteTime.dwLowDateTime);
+	return true;
 }
 
-// Facts of what bears name, a link itself rather than what it leads to.
-static bool GetNameFacts(const char *name, FileFacts *facts)
+// The path of leaf in folder. False when it does not fit.
+static bool PathOf(const Folder *folder, const char *leaf, char *path)
 {
-	HANDLE handle = CreateFileA(name, 0,
+	// As in CopyName, a failure's -1 is no length that fits.
+	return static_cast<size_t>(snprintf(path, kNameSize, "%s%s", folder->path, leaf)) <
+	       kNameSize;
+}
+
+// What has the path, a link itself rather than what it leads to, folders
+// included.
+static bool StatPath(const char *path, FileStatus *status)
+{
+	HANDLE handle = CreateFileA(path, 0,
 	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
 	    OPEN_EXISTING,
 	    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 
 	if (handle == INVALID_HANDLE_VALUE)
 		return false;
-	bool known = GetFacts(handle, facts);
+	bool known = GetStatus(handle, status);
 	CloseHandle(handle);
 	return known;
-}
-
-static void Remember(HANDLE handle)
-{
-	HANDLE *slot = std::find(std::begin(run_files), std::end(run_files), nullptr);
-
-	if (slot != std::end(run_files))
-		*slot = handle;
-}
-
-static void Forget(HANDLE handle)
-{
-	std::replace(std::begin(run_files), std::end(run_files), handle,
-	             static_cast<HANDLE>(nullptr));
 }
 
 // A stream over a handle the run opened itself: msvcrt's own opening can
@@ -79,7 +76,7 @@ static FILE *StreamOver(HANDLE handle, int flags, const char *mode)
 		_close(descriptor);
 		return nullptr;
 	}
-	Remember(handle);
+	RememberRunFile(handle);
 	return stream;
 }
 
@@ -110,120 +107,121 @@ static void SetErrno()
 }
 
 // Locks one byte that no playlist reaches: Windows enforces locks, and a
-// player reading the playlist meanwhile must not be stopped by one.
-static bool LockHandle(HANDLE handle, DWORD flags)
+// player reading the playlist meanwhile must not be stopped by one. False
+// only when another holds it; *taken tells whether this call holds it now.
+static bool LockHandle(HANDLE handle, DWORD flags, bool *taken = nullptr)
 {
 	OVERLAPPED far_byte = {};
 
 	far_byte.Offset = MAXDWORD - 1;
 	far_byte.OffsetHigh = MAXLONG;
-	if (LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far_byte) != 0)
-		return true;
-	return GetLastError() != ERROR_LOCK_VIOLATION;
+	bool locked = LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far_byte) != 0;
+	if (taken != nullptr)
+		*taken = locked;
+	return locked || GetLastError() != ERROR_LOCK_VIOLATION;
 }
 
-// Links are rare on Windows, and renaming one renames the link.
-LinkResult ResolveLink(const char *name, char *resolved, size_t size)
+// Links are rare on Windows, and renaming one renames the link: a name is
+// taken as the system opens it.
+OpenResult OpenPlaylist(const char *name, Folder *folder, char *leaf, FILE **in,
+                        FileStatus *status, bool *locked)
 {
-	return CopyName(resolved, name, size) ? kLinkResolved : kLinkUnresolved;
-}
-
-FILE *OpenRegularFile(const char *name, FileFacts *facts)
-{
+	folder->descriptor = -1;
+	if (!SplitPath(name, "\\/:", folder->path, leaf, kNameSize) || leaf[0] == '\0')
+		return kNotOpened;
 	HANDLE handle = CreateFileA(name, GENERIC_READ,
 	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
 	    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 
-	if (handle == INVALID_HANDLE_VALUE)
-		return nullptr;
-	if (GetFileType(handle) != FILE_TYPE_DISK || !GetFacts(handle, facts)) {
+	if (handle == INVALID_HANDLE_VALUE) {
+		DWORD error = GetLastError();
+		return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kMissing
+		                                                                      : kNotOpened;
+	}
+	BY_HANDLE_FILE_INFORMATION info;
+	if (GetFileType(handle) != FILE_TYPE_DISK || GetFileInformationByHandle(handle, &info) == 0 ||
+	    (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !GetStatus(handle, status)) {
 		CloseHandle(handle);
-		return nullptr;
+		return kNotOpened;
 	}
-	return StreamOver(handle, _O_RDONLY, "rt");
+	*locked = LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK);
+	*in = StreamOver(handle, _O_RDONLY, "rt");
+	return *in != nullptr ? kOpened : kNotOpened;
 }
 
-// How many hidden names beside a playlist a run may try for its new file:
-// runs at once in one folder, and files that killed runs left, each hold
-// one.
-static const int kHiddenNames = 10;
-
-// A new file beside the playlist under the first of the hidden names that
-// no file bears, which others may read once it is named but not write or
-// delete; its name goes to hidden.
-static HANDLE CreateHidden(const char *beside, char *hidden)
+bool OpenCurrentFolder(Folder *folder)
 {
-	for (int slot = 0; slot < kHiddenNames; slot++) {
-		char leaf[kNameSize];
-		(void)snprintf(leaf, sizeof leaf, ".~tandrel-new-%d.m3u", slot);
-		if (!NameInFolderOf(hidden, kNameSize, beside, leaf, "\\/:"))
-			break;
-		HANDLE handle = CreateFileA(hidden, GENERIC_WRITE,
-		    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-		    FILE_ATTRIBUTE_NORMAL, nullptr);
-		if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
-			return handle;
-	}
-	return INVALID_HANDLE_VALUE;
+	folder->descriptor = -1;
+	folder->path[0] = '\0';
+	return true;
 }
 
-// A new file takes the folder's access rules, as Windows users expect.
-FILE *CreateNewFile(const char *beside, const FileFacts *, NewFile *created)
+bool StatFolder(const Folder *folder, FileStatus *status)
 {
-	char hidden[kNameSize];
-	HANDLE handle = CreateHidden(beside, hidden);
-
-	if (handle == INVALID_HANDLE_VALUE)
-		return nullptr;
-	if (GetFacts(handle, &created->facts) && LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK)) {
-		FILE *stream = StreamOver(handle, _O_WRONLY, "wt");
-		if (stream != nullptr) {
-			(void)CopyName(created->hidden_name, hidden, sizeof created->hidden_name);
-			return stream;
-		}
-	} else {
-		CloseHandle(handle);
-	}
-	// Made a moment ago under a name no other file bore.
-	(void)DeleteFileA(hidden);
-	return nullptr;
+	return StatPath(folder->path[0] != '\0' ? folder->path : ".", status);
 }
 
-bool SyncStream(FILE *stream)
+void CloseFolder(Folder *)
 {
-	return fflush(stream) == 0 && FlushFileBuffers(HandleOf(stream)) != 0;
 }
 
-bool NameNewFile(FILE *, const NewFile *file, const char *name)
+// A named mutex stands for the folder's lock: Windows cannot lock a
+// folder. It is one per folder identity, and Windows gives it up when the
+// process that holds it ends.
+static HANDLE folder_lock;
+
+bool LockFolder(const Folder *folder, int seconds)
 {
-	return RenameNoReplace(file->hidden_name, name);
+	FileStatus status;
+	char name[64];
+
+	if (!StatFolder(folder, &status))
+		return true;
+	(void)snprintf(name, sizeof name, "Local\\tandrel-%llx-%llx", status.volume, status.index);
+	folder_lock = CreateMutexA(nullptr, FALSE, name);
+	if (folder_lock == nullptr)
+		return true;
+	DWORD waited = WaitForSingleObject(folder_lock, static_cast<DWORD>(seconds) * 1000);
+	if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+		return true;
+	CloseHandle(folder_lock);
+	folder_lock = nullptr;
+	return false;
 }
 
-void DiscardNewFile(const NewFile *file)
+void UnlockFolder(const Folder *)
 {
-	// "" while the file has no name, which leads nowhere.
-	if (NameLeadsTo(file->hidden_name, &file->facts))
-		(void)DeleteFileA(file->hidden_name);
+	if (folder_lock == nullptr)
+		return;
+	ReleaseMutex(folder_lock);
+	CloseHandle(folder_lock);
+	folder_lock = nullptr;
 }
 
-bool CloseRunFile(FILE *stream)
+bool StatStream(FILE *stream, FileStatus *status)
 {
-	// Not while an interrupt closes the run's handles.
-	EnterCriticalSection(&held);
-	Forget(HandleOf(stream));
-	bool closed = fclose(stream) == 0;
-	LeaveCriticalSection(&held);
-	return closed;
+	return GetStatus(HandleOf(stream), status);
 }
 
-bool LockExclusive(FILE *stream)
+int StatAt(const Folder *folder, const char *leaf, FileStatus *status)
 {
-	return LockHandle(HandleOf(stream), LOCKFILE_EXCLUSIVE_LOCK);
+	char path[kNameSize];
+
+	if (!PathOf(folder, leaf, path))
+		return ENAMETOOLONG;
+	if (StatPath(path, status))
+		return 0;
+	SetErrno();
+	return errno;
 }
 
-bool LockedByAnother(const char *name)
+bool LockedByAnother(const Folder *folder, const char *leaf)
 {
-	HANDLE handle = CreateFileA(name, GENERIC_READ,
+	char path[kNameSize];
+
+	if (!PathOf(folder, leaf, path))
+		return false;
+	HANDLE handle = CreateFileA(path, GENERIC_READ,
 	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
 	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 
@@ -234,77 +232,186 @@ bool LockedByAnother(const char *name)
 	return locked;
 }
 
-bool NameLeadsTo(const char *name, const FileFacts *facts)
+// Windows' folders have no sticky bit, and no bits to reach them by.
+bool ReachableByAll(const Folder *)
 {
-	FileFacts found;
-
-	return GetNameFacts(name, &found) && SameFile(&found, facts);
+	return true;
 }
 
-bool NameReaches(FILE *stream, const char *name)
+bool MayRemoveFrom(const Folder *, const FileStatus *)
 {
-	FileFacts ours, theirs;
-
-	return GetFacts(HandleOf(stream), &ours) &&
-	       GetNameFacts(name, &theirs) && SameFile(&ours, &theirs);
+	return true;
 }
 
-bool PathExists(const char *name)
+FILE *CreateAnonymousFile(const Folder *, FILE *, const FileStatus *, NewFile *)
 {
-	return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+	errno = EOPNOTSUPP;
+	return nullptr;
 }
 
-bool RenameNoReplace(const char *from, const char *to)
+void RemoveStaleFile(const Folder *folder, const char *leaf)
 {
+	char path[kNameSize];
+	bool taken = false;
+
+	if (!PathOf(folder, leaf, path))
+		return;
+	HANDLE handle = CreateFileA(path, GENERIC_READ,
+	    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+	    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+	if (handle == INVALID_HANDLE_VALUE)
+		return;
+	// A live run holds its new file locked from the moment it exists.
+	(void)LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK, &taken);
+	CloseHandle(handle);
+	if (taken)
+		(void)RemoveAt(folder, leaf);
+}
+
+// A new file, which others may read once it is named but not write or
+// delete; read-only where the original is, and otherwise with the folder's
+// access rules, as Windows users expect.
+FILE *CreateHiddenFile(const Folder *folder, const char *leaf, FILE *,
+                       const FileStatus *original, NewFile *created)
+{
+	char path[kNameSize];
+
+	if (!PathOf(folder, leaf, path)) {
+		errno = ENAMETOOLONG;
+		return nullptr;
+	}
+	BlockSignals();
+	HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+	    nullptr, CREATE_NEW,
+	    original->read_only ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (handle == INVALID_HANDLE_VALUE)
+		SetErrno();
+	else if (GetStatus(handle, &created->status))
+		(void)CopyName(created->hidden_leaf, leaf, sizeof created->hidden_leaf);
+	UnblockSignals();
+	if (handle == INVALID_HANDLE_VALUE)
+		return nullptr;
+	FILE *stream = nullptr;
+	if (created->hidden_leaf[0] != '\0' && LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK))
+		stream = StreamOver(handle, _O_WRONLY, "wt");
+	else
+		CloseHandle(handle);
+	if (stream != nullptr)
+		return stream;
+	// Made a moment ago under a name no other file had.
+	BlockSignals();
+	(void)RemoveAt(folder, leaf);
+	created->hidden_leaf[0] = '\0';
+	UnblockSignals();
+	errno = EIO;
+	return nullptr;
+}
+
+bool SyncStream(FILE *stream)
+{
+	return fflush(stream) == 0 && FlushFileBuffers(HandleOf(stream)) != 0;
+}
+
+bool NameNewFile(FILE *, const NewFile *file, const Folder *folder, const char *leaf)
+{
+	return MoveNoReplace(file->folder, file->hidden_leaf, folder, leaf);
+}
+
+void DiscardNewFile(const NewFile *file)
+{
+	if (IsFileAt(file->folder, file->hidden_leaf, &file->status))
+		(void)RemoveAt(file->folder, file->hidden_leaf);
+}
+
+bool CloseRunFile(FILE *stream)
+{
+	// Not while a console event closes the run's handles.
+	BlockSignals();
+	ForgetRunFile(HandleOf(stream));
+	bool closed = fclose(stream) == 0;
+	UnblockSignals();
+	return closed;
+}
+
+// Windows has no permission bits: there is nothing to set.
+bool SetFileMode(FILE *, const FileStatus *, unsigned long)
+{
+	return true;
+}
+
+bool MoveNoReplace(const Folder *from, const char *from_leaf, const Folder *to,
+                   const char *to_leaf)
+{
+	char source[kNameSize], target[kNameSize];
+
+	if (!PathOf(from, from_leaf, source) || !PathOf(to, to_leaf, target)) {
+		errno = ENAMETOOLONG;
+		return false;
+	}
 	// Without MOVEFILE_COPY_ALLOWED this neither copies across volumes
 	// nor replaces an existing file.
-	if (MoveFileExA(from, to, 0) != 0)
+	if (MoveFileExA(source, target, 0) != 0)
 		return true;
 	SetErrno();
 	return false;
 }
 
-void RenameReplacing(const char *from, const char *to)
+void MoveReplacing(const Folder *from, const char *from_leaf, const Folder *to,
+                   const char *to_leaf)
 {
-	(void)MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
+	char source[kNameSize], target[kNameSize];
+
+	if (PathOf(from, from_leaf, source) && PathOf(to, to_leaf, target))
+		(void)MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING);
 }
 
 // A file open elsewhere, as the original is here, goes only when it is
-// closed: its name shows till then.
-bool RemoveName(const char *name)
+// closed: its name shows till then. A read-only file cannot be removed
+// until the attribute is cleared.
+bool RemoveAt(const Folder *folder, const char *leaf)
 {
-	return DeleteFileA(name) != 0;
-}
+	char path[kNameSize];
 
-// Runs on a thread of its own: waits for the run's current step, closes
-// its files so that they can be renamed or removed, undoes, and ends the
-// process as the interrupt would.
-static BOOL WINAPI OnConsoleEvent(DWORD)
-{
-	EnterCriticalSection(&held);
-	for (HANDLE &slot : run_files) {
-		if (slot != nullptr)
-			CloseHandle(slot);
-		slot = nullptr;
+	if (!PathOf(folder, leaf, path)) {
+		errno = ENAMETOOLONG;
+		return false;
 	}
-	undo_run();
-	TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
-	return TRUE;
+	DWORD attributes = GetFileAttributesA(path);
+	bool read_only = attributes != INVALID_FILE_ATTRIBUTES &&
+	                 (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+	if (read_only)
+		(void)SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+	if (DeleteFileA(path) != 0)
+		return true;
+	SetErrno();
+	if (read_only)
+		(void)SetFileAttributesA(path, attributes);
+	return false;
 }
 
-void CatchInterrupts(void (*undo)())
+OutputResult OpenOutput(const char *name, FILE *in, FILE **out)
 {
-	undo_run = undo;
-	InitializeCriticalSection(&held);
-	SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
+	HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+	    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+	FileStatus ours, theirs;
 
-void HoldInterrupts()
-{
-	EnterCriticalSection(&held);
-}
-
-void ReleaseInterrupts()
-{
-	LeaveCriticalSection(&held);
+	if (handle == INVALID_HANDLE_VALUE)
+		return kOutputUnopened;
+	OutputResult result = kOutputOpened;
+	if (GetFileType(handle) != FILE_TYPE_DISK)
+		result = kOutputOpened;
+	else if (!GetStatus(handle, &ours) || !GetStatus(HandleOf(in), &theirs))
+		result = kOutputUnopened;
+	else if (SameFile(&ours, &theirs))
+		result = kOutputIsInput;
+	else if (!LockHandle(handle, LOCKFILE_EXCLUSIVE_LOCK))
+		result = kOutputBusy;
+	else if (SetEndOfFile(handle) == 0)
+		result = kOutputUnopened;
+	if (result != kOutputOpened) {
+		CloseHandle(handle);
+		return result;
+	}
+	*out = StreamOver(handle, _O_WRONLY, "wt");
+	return *out != nullptr ? kOutputOpened : kOutputUnopened;
 }
