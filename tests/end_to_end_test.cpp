@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,8 @@ const string kMaybeAsTemp = "Unable to open input file. The playlist may be \"~t
                             "its name.";
 const string kUntrusted = "The playlist is a link that neither you nor the owner of its file "
                           "made; it is not followed.";
+const string kWritten = "The playlist was written to while it was read; it is left as it is now. "
+                        "Run tandrel again once nothing else writes it.";
 const string kChanged = "The playlist was moved, removed or replaced while it was read; it is "
                         "left as it is now.";
 const string kUnableMove = "Unable to move the playlist to \"~tandrel-temp.m3u\" here";
@@ -130,6 +133,10 @@ const string kNoPermission =
 	kUnableMove + ": no permission to write in this folder or to move the playlist.";
 const string kReadOnlyFolder =
 	" The new playlist is made in the playlist's folder, which you may not write.";
+const string kStranded = "The playlist is another user's, and this folder (sticky, as /tmp is) "
+                         "would let you neither move it back from here nor remove it. Run "
+                         "tandrel from the playlist's folder.";
+const string kUtf32 = "The input file is UTF-32; save it as UTF-8 or ANSI first.";
 const string kKeptAsTemp = " The original playlist is now \"~tandrel-temp.m3u\".";
 const string kTempLeft =
 	"Unable to remove \"~tandrel-temp.m3u\", which still holds the original playlist.";
@@ -592,6 +599,7 @@ TEST_F(EndToEnd, RunsWriteTheConvertedPlaylist)
 		string input;
 		string output;
 		bool piped = false;	// the input comes on standard input
+		mode_t mode = 0644;	// the input's; 0444 is read-only on Windows too
 	};
 	const string ends = "a\\b\r\nc\nd\re\r\n#f\x1Ag\r\nh\r\n";
 	const string ends_out = crlf ? "./a/b\r\n./c\r\n./d\re\r\n#f\r\n"
@@ -603,6 +611,7 @@ TEST_F(EndToEnd, RunsWriteTheConvertedPlaylist)
 	const string mark = "\xEF\xBB\xBF";
 	const Case cases[] = {
 		{"in place", {"list.m3u"}, kWindowsList, Nl(kUnixList)},
+		{"in place, read-only", {"list.m3u"}, kWindowsList, Nl(kUnixList), false, 0444},
 		{"-h is a file name", {"-h"}, "a\\b\n", Nl("./a/b\n\n")},
 		{"names after the second ignored", {"in.m3u", "out.m3u", "ignored", "-x"},
 		 kWindowsList, Nl(kUnixList)},
@@ -631,7 +640,7 @@ TEST_F(EndToEnd, RunsWriteTheConvertedPlaylist)
 		if (test.piped)
 			options.input = test.input.c_str();
 		else
-			Write(input, test.input);
+			Write(input, test.input, test.mode);
 		if (!in_place)
 			Write(output, "old contents, longer than nothing");
 		if (!in_place && !test.piped)
@@ -641,6 +650,9 @@ TEST_F(EndToEnd, RunsWriteTheConvertedPlaylist)
 		if (!in_place && !test.piped) {
 			EXPECT_EQ(Read(input), test.input);
 		}
+		struct stat status;
+		EXPECT_TRUE(!in_place || (stat(At(output).c_str(), &status) == 0 &&
+		                          (status.st_mode & 0777) == test.mode));
 		EXPECT_EQ(Files(), files);
 	}
 }
@@ -676,6 +688,10 @@ TEST_F(EndToEnd, RefusedRunsTouchNothing)
 	const string big = string("\xFE\xFF\0#\0E", 6);
 	const string little_unmarked = string("#\0E\0\r\0\n\0a\0\\\0b\0", 14);
 	const string big_unmarked = string("\0#\0E\0X\0\r\0\n\0a", 12);
+	// The first line empty, or of one character, hides nothing.
+	const string little_late = string("\r\0\n\0#\0E\0\r\0\n\0a\0\\\0b\0", 18);
+	const string big_late = string("\0A\0\r\0\n\0B\0\\\0c", 12);
+	const string wide = string("\0\0\xFE\xFF\0\0\0#\0\0\0\n", 12);
 	const Found list = {"list.m3u", kFile, kWindowsList}, out = {"out.m3u", kFile, "keep me"};
 	const Found a = {"a.m3u", kFile, kWindowsList};
 	const Found large = {"list.m3u", kFile, Repeat(kWindowsList, 80)};
@@ -695,6 +711,9 @@ TEST_F(EndToEnd, RefusedRunsTouchNothing)
 		{"UTF-16 unmarked", {{"little.m3u", kFile, little_unmarked}}, {"little.m3u"}, 1, kUtf16},
 		{"UTF-16 unmarked", {{"big.m3u", kFile, big_unmarked}, out}, {"big.m3u", "out.m3u"}, 1,
 		 kUtf16},
+		{"UTF-16 late", {{"little.m3u", kFile, little_late}}, {"little.m3u"}, 1, kUtf16},
+		{"UTF-16 late", {{"big.m3u", kFile, big_late}, out}, {"big.m3u", "out.m3u"}, 1, kUtf16},
+		{"UTF-32", {{"wide.m3u", kFile, wide}}, {"wide.m3u"}, 1, kUtf32},
 		// /dev/stdin is a UNIX name.
 		{"UTF-16 piped", {out}, {"/dev/stdin", "out.m3u"}, 1, kUtf16, kNative, piped},
 		{"UTF-16 piped", {}, {"/dev/stdin", "new.m3u"}, 1, kUtf16, kNative, piped},
@@ -877,6 +896,9 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		// A current folder that cannot even be searched hides no file
 		// in the way: the move is what fails.
 		{"current folder closed", shared, 0700, 1, kNoPermission, kAsRoot},
+		// Root's playlist could be neither moved back from nor removed in a
+		// sticky folder of root's.
+		{"current folder sticky", shared, 01777, 1, kStranded, kAsRoot},
 	};
 	fs::create_directory(shared);
 	chmod(shared.c_str(), 0777);
@@ -917,6 +939,8 @@ TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 		gid_t group;
 		gid_t runner_also_in;	// not 0: run by nobody, a member of it
 		uid_t new_owner;
+		gid_t new_group = static_cast<gid_t>(-1);	// -1: the group kept
+		mode_t new_mode = 0;	// 0: the mode kept
 	};
 	const uid_t me = getuid();
 	std::vector<Keep> keeps = {{0600, me, getgid(), 0, me}, {0604, me, getgid(), 0, me},
@@ -924,7 +948,9 @@ TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 	if (me == 0) {
 		keeps.insert(keeps.end(), {{0640, 65534, 65534, 0, 65534},
 		                           {04755, 65534, 65534, 0, 65534},
-		                           {01644, 65534, 0, 0, 65534}, {0664, 0, 100, 100, 65534}});
+		                           {01644, 65534, 0, 0, 65534}, {0664, 0, 100, 100, 65534},
+		                           // A group nobody is not in: its bits go with it.
+		                           {02750, 65534, 0, 65534, 65534, 65534, 0700}});
 		chmod(scratch_.c_str(), 0755);
 		chmod(work_.c_str(), 0777);
 	}
@@ -935,14 +961,30 @@ TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 		Options member;
 		member.as_nobody = keep.runner_also_in != 0;
 		member.also_in = keep.runner_also_in;
-		Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"), member);
+		const bool dropped = keep.new_mode != 0 && (keep.new_mode & 06000) != (keep.mode & 06000);
+		Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u", dropped ? kSetIdDropped : ""), member);
 		struct stat status;
 		ASSERT_EQ(stat(At("list.m3u").c_str(), &status), 0);
-		EXPECT_EQ(status.st_mode & 07777, keep.mode);
+		EXPECT_EQ(status.st_mode & 07777, keep.new_mode != 0 ? keep.new_mode : keep.mode);
 		EXPECT_EQ(status.st_uid, keep.new_owner);
-		EXPECT_EQ(status.st_gid, keep.group);
+		EXPECT_EQ(status.st_gid, keep.new_group != static_cast<gid_t>(-1) ? keep.new_group
+		                                                                  : keep.group);
 		EXPECT_EQ(Read("list.m3u"), Nl(kUnixList));
 	}
+	// An access ACL that shuts nobody out goes with the new file: a header,
+	// then the owner, nobody, the group, the mask and the others.
+	const unsigned char acl[] = {2, 0, 0, 0, 1, 0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,
+	                             2, 0, 0, 0, 0xFE, 0xFF, 0, 0, 4, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,
+	                             0x10, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x20, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+	const string name = "system.posix_acl_access";
+	Write("list.m3u", kWindowsList);
+	if (setxattr(At("list.m3u").c_str(), name.c_str(), acl, sizeof acl, 0) != 0)
+		GTEST_SKIP() << "no ACLs here";
+	Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"));
+	unsigned char kept[sizeof acl + 8];
+	EXPECT_EQ(getxattr(At("list.m3u").c_str(), name.c_str(), kept, sizeof kept),
+	          static_cast<ssize_t>(sizeof acl));
+	EXPECT_EQ(memcmp(kept, acl, sizeof acl), 0);
 }
 
 TEST_F(EndToEnd, ClosedStandardStreamsNeverStopARun)
@@ -1296,6 +1338,7 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 		Names args;
 		int status;
 		string message;
+		bool stopped = false;	// the held run is stopped too, past the wait
 	};
 	const Names before_naming = {"-P", "list.m3u", "-e", "inject=linkat:delay_enter=1000000"};
 	const Names after_naming = {"-P", "list.m3u", "-e", "inject=linkat:delay_exit=1000000"};
@@ -1303,8 +1346,12 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 		{"writing", {}, "other", {"../list.m3u"}, 1, kBusy},
 		{"writing", {}, "", {"list.m3u"}, 1, kBusy},
 		{"writing, a reader", {}, "", {"list.m3u", "copy.m3u"}, 0, ""},
+		{"writing, a two-file run onto it", {}, "", {"b.m3u", "list.m3u"}, 2, kBusy},
 		{"before the naming", before_naming, "other", {"../list.m3u"}, 1, kUnableInput},
 		{"after the naming", after_naming, "other", {"../list.m3u"}, 1, kBusy},
+		// Runs in one folder take turns with their moves.
+		{"before the naming, another playlist here", before_naming, "", {"b.m3u"}, 0, ""},
+		{"before the naming, stopped", before_naming, "", {"b.m3u"}, 1, kBusyHere, true},
 	};
 	const string &big = BigList();
 
@@ -1318,6 +1365,7 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 		const auto prepare = [&] {
 			RemoveAll();
 			Write("list.m3u", test.pause.empty() ? big : kWindowsList);
+			Write("b.m3u", kWindowsList);
 			fs::create_directory(At("other"));
 		};
 		pid_t child;
@@ -1328,17 +1376,22 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 			child = Start({"list.m3u"}, first);
 			ASSERT_TRUE(WaitWhileRunning(child, [&] { return fs::exists(At(kTemp)); }));
 		}
+		if (test.stopped)
+			kill(Traced(child), SIGSTOP);
 		const string &from = test.args.size() == 1 ? kTemp : test.args[0];
 		Expect(test.args, test.status, Said(from, test.args.back(), test.message), second);
-		kill(child, SIGCONT);
+		kill(test.stopped ? Traced(child) : child, SIGCONT);
 		EXPECT_EQ(Finish(child).status, 0);
 		const string converted = test.pause.empty() ? ConvertedCopies(kBigCopies) : Nl(kUnixList);
 		EXPECT_TRUE(Read("list.m3u") == converted);
-		// A reader converted the whole original.
-		const bool reader = test.args.size() > 1;
+		// A reader converted the whole original; a run on b.m3u, once done,
+		// converted that.
+		const bool reader = test.args.back() == "copy.m3u";
 		EXPECT_TRUE(!reader || Read("copy.m3u") == converted);
-		EXPECT_EQ(Files(), reader ? (Names{"copy.m3u", "list.m3u", "other"})
-		                          : (Names{"list.m3u", "other"}));
+		const bool b_converted = test.args == Names{"b.m3u"} && test.status == 0;
+		EXPECT_EQ(Read("b.m3u"), b_converted ? Nl(kUnixList) : kWindowsList);
+		EXPECT_EQ(Files(), reader ? (Names{"b.m3u", "copy.m3u", "list.m3u", "other"})
+		                          : (Names{"b.m3u", "list.m3u", "other"}));
 	}
 }
 
@@ -1359,6 +1412,8 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		int status;
 		string message;
 		Names after;
+		Names args = {"list.m3u"};
+		std::function<void()> setup = [] {};
 	};
 	const auto hold = [](const string &call) {
 		return Names{"-P", "list.m3u", "-e", "inject=" + call + ":delay_enter=1000000"};
@@ -1392,6 +1447,39 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		         kTemp + ": " + file + "swapped in\r\n"}},
 		{"new playlist replaced", close_fails, named, swap, 2, kUnableWrite + kKeptAsTemp,
 		 {swapped, victim, original + kWindowsList}},
+		{"another's link swapped in while the link is read", {"-e",
+		 "inject=readlinkat:delay_enter=1000000"}, in(SYS_readlinkat), [&] {
+			fs::create_symlink("victim", At("swap"));
+			EXPECT_TRUE(lchown(At("swap").c_str(), 65534, 65534) == 0 || getuid() != 0);
+			fs::rename(At("swap"), At("list.m3u"));
+		 }, 0, "", {"list.m3u: link to victim", other, "real.m3u: " + file + kUnixList, victim},
+		 {"list.m3u"}, [&] {
+			fs::rename(At("list.m3u"), At("real.m3u"));
+			fs::create_symlink("real.m3u", At("list.m3u"));
+		 }},
+		{"a folder of the path swapped for a link", hold("linkat"), in(SYS_linkat), [&] {
+			fs::rename(At("music"), At("old"));
+			fs::create_symlink("vault", At("music"));
+		 }, 0, "", {"music: link to vault", "old/list.m3u: " + file + kUnixList, "old: folder",
+		            other, "vault: folder", victim}, {"music/list.m3u"}, [&] {
+			fs::create_directory(At("music"));
+			fs::create_directory(At("vault"));
+			fs::rename(At("list.m3u"), At("music/list.m3u"));
+		 }},
+		{"written to while read", {"-e", "inject=fsync:delay_enter=1000000"}, in(SYS_fsync),
+		 [&] { std::ofstream(At("list.m3u"), std::ios::app) << "Music\\added.mp3\r\n"; }, 1,
+		 kWritten, {"list.m3u: " + file + kWindowsList + "Music\\added.mp3\r\n", other, victim}},
+		// Another folder than the playlist's: nobody reads the original
+		// there who could not before.
+		{"original aside, owner's bits alone", hold("linkat"), in(SYS_linkat), [&] {
+			struct stat aside;
+			EXPECT_EQ(stat(At(kTemp).c_str(), &aside), 0);
+			EXPECT_EQ(aside.st_mode & 0777, 0600u);
+		 }, 0, "", {"d/list.m3u: " + file + kUnixList, "d: folder", other, victim},
+		 {"d/list.m3u"}, [&] {
+			fs::create_directory(At("d"));
+			fs::rename(At("list.m3u"), At("d/list.m3u"));
+		 }},
 	};
 
 	for (const Case &test : cases) {
@@ -1401,16 +1489,17 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 			Write("list.m3u", kWindowsList);
 			Write("other.m3u", "swapped in\r\n");
 			Write("victim", "not yours");
+			test.setup();
 		};
 		Options paused;
-		paused.faults = Resolved(test.faults, {"list.m3u"}, prepare);
+		paused.faults = Resolved(test.faults, test.args, prepare);
 		prepare();
-		pid_t child = Start({"list.m3u"}, paused);
+		pid_t child = Start(test.args, paused);
 		ASSERT_TRUE(WaitWhileRunning(child, [&] { return test.held(child); }));
 		test.change();
 		Outcome outcome = Finish(child);
 		EXPECT_EQ(outcome.status, test.status);
-		EXPECT_EQ(outcome.out, Said(kTemp, "list.m3u", test.message));
+		EXPECT_EQ(outcome.out, Said(kTemp, test.args[0], test.message));
 		EXPECT_EQ(Snapshot(), test.after);
 	}
 }
