@@ -42,7 +42,7 @@
 
 #include "frontend/messages.h"
 #include "frontend/platform.h"
-#include "frontend/run.h"
+#include "frontend/report.h"
 #include "playlist/convert.h"
 
 enum Stage {

@@ -4,7 +4,7 @@
 #include "frontend/in_place.h"
 #include "frontend/messages.h"
 #include "frontend/platform.h"
-#include "frontend/run.h"
+#include "frontend/report.h"
 #include "frontend/two_files.h"
 
 int main(int argc, char *argv[])

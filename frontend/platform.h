@@ -2,8 +2,8 @@
 // files named relative to them, following links, file identity and status,
 // locks, a new file no other run can open, ownership and access rules,
 // syncing to disk, renaming without replacing, and signals. Each platform
-// implements it in files of its own (files_*.cpp, signals_*.cpp); files.cpp
-// holds what they share.
+// implements it in a file of its own per topic (files_*.cpp, signals_*.cpp,
+// and scratch_*.cpp for scratch.h); files.cpp holds what they share.
 #ifndef TANDREL_FRONTEND_PLATFORM_H
 #define TANDREL_FRONTEND_PLATFORM_H
 
@@ -169,6 +169,11 @@ void CatchSignals(bool (*undo)());
 // together. Nothing may wait in between, printing included.
 void BlockSignals();
 void UnblockSignals();
+
+// Gives stream, if any, the run's large buffer for its input or its output,
+// and returns it.
+FILE *WithInputBuffer(FILE *stream);
+FILE *WithOutputBuffer(FILE *stream);
 
 // Shared by the implementations.
 

@@ -4,7 +4,7 @@
 
 #include "frontend/messages.h"
 #include "frontend/platform.h"
-#include "frontend/run.h"
+#include "frontend/report.h"
 #include "playlist/convert.h"
 
 // The input, open and its first bytes read, converted to the output.

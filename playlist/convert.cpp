@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "playlist/scratch.h"
+#include "frontend/scratch.h"
 #include "playlist/stream_bytes.h"
 
 static const char kUtf8Mark[] = "\xEF\xBB\xBF";

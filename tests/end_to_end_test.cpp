@@ -431,9 +431,13 @@ protected:
 		if (setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_CORE, &no_core) != 0 ||
 		    (options.open_files != RLIM_INFINITY && setrlimit(RLIMIT_NOFILE, &files) != 0))
 			_exit(126);
-		if (!options.faults.empty()) {	// LeakSanitizer cannot work under strace
+		// LeakSanitizer cannot work under strace, and the faults' signals
+		// must reach the program as they would without AddressSanitizer.
+		if (!options.faults.empty()) {
 			const char *asan = getenv("ASAN_OPTIONS");
-			string settings = (asan != nullptr ? string(asan) + ":" : "") + "detect_leaks=0";
+			string settings = (asan != nullptr ? string(asan) + ":" : "") +
+			                  "detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+			                  "handle_sigill=0:handle_abort=0";
 			setenv("ASAN_OPTIONS", settings.c_str(), 1);
 		}
 		if (options.as_nobody && getuid() == 0 &&
@@ -545,7 +549,9 @@ protected:
 			std::ifstream calls(log);
 			int number = 0;
 			for (string line; std::getline(calls, line);) {
-				if (line.compare(line.find(' ') + 1, call.size() + 1, call + "(") != 0)
+				// "PID  call(...": strace pads the process's number.
+				const size_t name = line.find_first_not_of(' ', line.find(' '));
+				if (name == string::npos || line.compare(name, call.size() + 1, call + "(") != 0)
 					continue;
 				number++;
 				if (line.find(text) != string::npos && --wanted == 0)

@@ -1,30 +1,7 @@
-#include "frontend/run.h"
+// What a run says, and how it ends.
+#include "frontend/report.h"
 
 #include "frontend/messages.h"
-
-// Stream buffers far larger than the C library's few kilobytes: a playlist
-// then takes a few dozen system calls a megabyte instead of hundreds.
-static const size_t kStreamBufferSize = 1 << 17;
-static char input_buffer[kStreamBufferSize];
-static char output_buffer[kStreamBufferSize];
-
-// Without the larger buffer the stream only runs slower.
-static FILE *WithBuffer(FILE *stream, char *buffer)
-{
-	if (stream != nullptr)
-		(void)setvbuf(stream, buffer, _IOFBF, kStreamBufferSize);
-	return stream;
-}
-
-FILE *WithInputBuffer(FILE *stream)
-{
-	return WithBuffer(stream, input_buffer);
-}
-
-FILE *WithOutputBuffer(FILE *stream)
-{
-	return WithBuffer(stream, output_buffer);
-}
 
 // Messages are all tandrel says, and it has nowhere else to report that
 // standard output failed: the exit status still tells what happened. Each

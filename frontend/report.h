@@ -1,7 +1,6 @@
-// What both runs share: their exit statuses, how they speak and end, and
-// their streams' buffers.
-#ifndef TANDREL_FRONTEND_RUN_H
-#define TANDREL_FRONTEND_RUN_H
+// How a run reports: its exit status, and what it says.
+#ifndef TANDREL_FRONTEND_REPORT_H
+#define TANDREL_FRONTEND_REPORT_H
 
 #include <cstdio>
 
@@ -15,11 +14,6 @@ enum ExitStatus {
 	kExitInput = 1,
 	kExitOutput = 2,
 };
-
-// Gives stream, if any, the run's large buffer for its input or its output,
-// and returns it.
-FILE *WithInputBuffer(FILE *stream);
-FILE *WithOutputBuffer(FILE *stream);
 
 // Prints line, then more, then a line feed, and flushes them.
 void Say(const char *line, const char *more = "");

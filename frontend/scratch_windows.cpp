@@ -1,4 +1,4 @@
-#include "playlist/scratch.h"
+#include "frontend/scratch.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -1,7 +1,7 @@
 // A scratch file for white space that may turn out trailing, where the
-// platform keeps temporary files.
-#ifndef TANDREL_PLAYLIST_SCRATCH_H
-#define TANDREL_PLAYLIST_SCRATCH_H
+// platform keeps temporary files: what the line loop needs of the platform.
+#ifndef TANDREL_FRONTEND_SCRATCH_H
+#define TANDREL_FRONTEND_SCRATCH_H
 
 #include <cstdio>
 
