@@ -65,7 +65,7 @@ static bool EnterTarget(Folder *folder, const char *target, char *leaf)
 }
 
 // The link's owners, in a chain of links, to check once the file they
-// lead to is open.
+// point to is open.
 struct Owners {
 	uid_t owner[kMostLinks];
 	int count;
@@ -335,8 +335,8 @@ static mode_t CreationMode(const FileStatus *original)
 	return static_cast<mode_t>(original->mode & S_IRWXU);
 }
 
-// A file in folder that no name leads to, where the system makes such
-// files and /proc can give it a name later.
+// An unnamed file in folder, where the system makes such files and /proc
+// can give it a name later.
 FILE *CreateAnonymousFile(const Folder *folder, FILE *in, const FileStatus *original,
                           NewFile *created)
 {
@@ -496,30 +496,38 @@ bool RemoveAt(const Folder *folder, const char *leaf)
 	return unlinkat(folder->descriptor, leaf, 0) == 0;
 }
 
+// What keeps the output of a two-file run from being written: the input
+// itself, or another run's lock. Only a regular file is locked and emptied.
+static OutputResult PrepareOutput(int descriptor, FILE *in)
+{
+	struct stat ours, theirs;
+
+	if (fstat(descriptor, &ours) != 0 || fstat(fileno(in), &theirs) != 0)
+		return kOutputUnopened;
+	if (ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino)
+		return kOutputIsInput;
+	if (!S_ISREG(ours.st_mode))
+		return kOutputOpened;
+	if (!LockDescriptor(descriptor))
+		return kOutputBusy;
+	return ftruncate(descriptor, 0) == 0 ? kOutputOpened : kOutputUnopened;
+}
+
 OutputResult OpenOutput(const char *name, FILE *in, FILE **out)
 {
 	int descriptor = open(name, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
-	struct stat ours, theirs;
 
 	if (descriptor < 0)
 		return kOutputUnopened;
-	OutputResult result = kOutputUnopened;
-	if (fstat(descriptor, &ours) != 0 || fstat(fileno(in), &theirs) != 0)
-		result = kOutputUnopened;
-	else if (ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino)
-		result = kOutputIsInput;
-	else if (!S_ISREG(ours.st_mode))
-		result = kOutputOpened;
-	else if (!LockDescriptor(descriptor))
-		result = kOutputBusy;
-	else if (ftruncate(descriptor, 0) == 0)
-		result = kOutputOpened;
-	if (result == kOutputOpened)
+	OutputResult result = PrepareOutput(descriptor, in);
+	if (result == kOutputOpened) {
 		*out = fdopen(descriptor, "w");
-	if (result == kOutputOpened && *out != nullptr)
-		return result;
+		if (*out != nullptr)
+			return result;
+		result = kOutputUnopened;
+	}
 	int error = errno;
 	(void)close(descriptor);
 	errno = error;
-	return result == kOutputOpened ? kOutputUnopened : result;
+	return result;
 }

@@ -1,6 +1,6 @@
 // Files on Windows. Windows has no *at calls: a folder is its path, and a
 // file in it is named by that path and its leaf. A file the run opens is
-// held by its handle from then on.
+// used through its handle from then on.
 #include "frontend/handles_windows.h"
 #include "frontend/platform.h"
 
@@ -45,7 +45,7 @@ static bool PathOf(const Folder *folder, const char *leaf, char *path)
 	       kNameSize;
 }
 
-// What has the path, a link itself rather than what it leads to, folders
+// What has the path, a link itself rather than what it points to, folders
 // included.
 static bool StatPath(const char *path, FileStatus *status)
 {

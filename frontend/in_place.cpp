@@ -1,12 +1,12 @@
 // The in-place run. The original playlist keeps its own name while the new
-// one is written where no name leads to it: an anonymous file, or where the
-// system has none a hidden ".~tandrel-new-N.m3u" file beside the playlist,
+// one is written as an unnamed file (O_TMPFILE), or where the system has
+// none as a hidden ".~tandrel-new-N.m3u" file beside the playlist,
 // locked from the start. Only once the new playlist is whole and on disk
 // does the run commit: the original moves to "~tandrel-temp.m3u" in the
 // current folder, the new playlist takes the playlist's name without
 // replacing anything, and the original is removed. So at every instant the
-// playlist's name leads to the whole original, to nothing, or to the whole
-// new playlist: a second run meets a locked playlist or a finished one, and
+// playlist's name is the whole original, nothing, or the whole new
+// playlist: a second run meets a locked playlist or a finished one, and
 // no reader meets half of one.
 //
 // The playlist's folder and the current folder are opened once, and every
@@ -15,18 +15,19 @@
 // and the current folder locked, so that runs in one folder take turns
 // and never meet each other's temporary file.
 //
-//   Stage           Name leads to  Temporary name   On a failure          A kill leaves
+//   Stage           The name is    Temporary name   On a failure          A kill leaves
 //   kNothingDone    original       -                new file given up     all as it was *
-//   kOriginalAside  nothing        original, its    original back, new    the original, owner-
-//                                  owner's bits     file given up         only, as the temporary
-//   kNewFileNamed   new playlist   original, its    original back over    both
-//                                  owner's bits     the new one
+//   kOriginalAside  nothing        original **      original back, new    the original as
+//                                                   file given up         the temporary *
+//   kNewFileNamed   new playlist   original **      original back over    both
+//                                                   the new one
 //   kFinished       new playlist   -                -                     the new playlist
 //
-// * and, where the system has no anonymous files, the hidden new file,
-//   which the next run in that folder removes. For the instant between
-//   lowering the original's bits and moving it, the playlist, whole, with
-//   its owner's bits alone.
+// *  and, where the system has no anonymous files, the hidden new file,
+//    which the next run in that folder removes.
+// ** with its owner's bits alone where the current folder is not the
+//    playlist's; a kill in the instant between lowering them and the move
+//    leaves the playlist whole under its name with those bits.
 //
 // A signal before the commit gives up the new file and ends the run as the
 // signal would; one that arrives during the commit waits for it, and then
@@ -96,7 +97,7 @@ static void RestoreBits(FILE *in)
 }
 
 // Gives the original its own name again: over the new playlist while that
-// name still leads to it, and never over anything else.
+// name is still the new playlist, and never over anything else.
 static void PutOriginalBack(FILE *in)
 {
 	if (!IsFileAt(&run.here, kTempName, &run.original))
@@ -219,8 +220,8 @@ static int OpenPlaylistHere(const char *name, FILE **in, Conversion *conversion)
 	return kExitDone;
 }
 
-// Writes the new playlist whole and puts it on disk, where no name leads
-// to it yet. Returns 0, or the status of a run it has ended.
+// Writes the new playlist whole, still unnamed, and puts it on disk.
+// Returns 0, or the status of a run it has ended.
 static int WriteNewPlaylist(FILE *in, Conversion *conversion, FILE **out)
 {
 	*out = CreateNewFile(&run.folder, in, &run.original, &run.replacement);

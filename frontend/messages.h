@@ -83,7 +83,7 @@ constexpr const char kWouldExpose[] =
 	": users who may not read it now could read it here, and you may not "
 	"change its permission bits. Run tandrel from the playlist's folder.";
 constexpr const char kNoReason[] = ".";
-// Follows a failure line, once the temporary name is known to lead to the
+// Follows a failure line, once the temporary name is known to be the
 // original.
 constexpr const char kKeptAsTemp[] =
 	" The original playlist is now \"" TANDREL_TEMP_NAME "\".";

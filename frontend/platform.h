@@ -54,7 +54,7 @@ enum OpenResult {
 // Opens the playlist name for reading in text mode, without waiting on a
 // pipe or device (those are refused), and locks it: a symbolic link is
 // followed link by link, each through the folder that holds it, and only
-// when its owner runs tandrel, is root, or owns the file it leads to. The
+// when its owner runs tandrel, is root, or owns the file it points to. The
 // folder of the file found goes to folder, its own name to leaf (kNameSize
 // bytes), what fstat says of it to status. *locked is false when another
 // run holds the playlist. Anything but kOpened leaves nothing open.
@@ -71,7 +71,7 @@ void CloseFolder(Folder *folder);
 
 // An exclusive lock on the folder itself, which leaves no file behind:
 // runs that move files in one folder take it in turn. Waits for it at most
-// seconds; false when another run held it all that time. A folder that
+// seconds; false when another run had it all that time. A folder that
 // cannot be locked counts as locked.
 bool LockFolder(const Folder *folder, int seconds);
 
@@ -84,14 +84,15 @@ void UnlockFolder(const Folder *folder);
 // What fstat says of the open stream.
 bool StatStream(FILE *stream, FileStatus *status);
 
-// What bears leaf in folder, a link itself rather than what it leads to.
+// What has the name leaf in folder, a link itself rather than what it
+// points to.
 // Returns 0, or the error: ENOENT when nothing does.
 int StatAt(const Folder *folder, const char *leaf, FileStatus *status);
 
 // leaf in folder is the file of identity, not a link to it.
 bool IsFileAt(const Folder *folder, const char *leaf, const FileStatus *identity);
 
-// Something bears leaf in folder that another process holds locked.
+// A file named leaf in folder is locked by another process.
 bool LockedByAnother(const Folder *folder, const char *leaf);
 
 // Every user may search the folder and every folder above it: whoever may
@@ -192,8 +193,8 @@ bool SameFile(const FileStatus *one, const FileStatus *other);
 // The hidden name of slot, ".~tandrel-new-N.m3u", into leaf.
 void HiddenLeaf(int slot, char *leaf, size_t size);
 
-// What each platform gives CreateNewFile in files.cpp. A new file that no
-// name leads to, where the system has such files; a new file under the
+// What each platform gives CreateNewFile in files.cpp. An unnamed new
+// file, where the system has such files; a new file under the
 // hidden leaf, created exclusively, with errno EEXIST when that is taken;
 // and the removal of a hidden file that a killed run left, which no live
 // run holds locked.

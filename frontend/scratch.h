@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-// Opens a new scratch file for reading and writing in binary mode, that no
-// name leads to and that goes when it is closed: in $TMPDIR where that is
+// Opens a new, unnamed scratch file for reading and writing in binary mode,
+// which goes when it is closed: in $TMPDIR where that is
 // set and usable, else in /tmp (on Windows, in the folder GetTempPath
 // names). Returns nullptr when it cannot.
 FILE *OpenScratchFile();

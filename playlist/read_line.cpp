@@ -26,41 +26,45 @@ size_t TrimmedLength(const char *text, size_t length)
 	return length;
 }
 
-// The bytes of a stream, given back one at a time at the line's bound.
-struct StreamBytes {
-	FILE *stream;
-
-	int Next() { return ReadByte(stream); }
-	// One byte of push-back after a read cannot fail.
-	void GiveBack(int c) { (void)ungetc(c, stream); }
-};
-
-// The bytes of a head already read from a stream, then the stream's.
+// Where a line's bytes come from: a stream, or first the bytes of a head
+// read ahead from it. At the line's bound the byte just read goes back.
 struct HeadThenStream {
 	const char *head;
 	size_t *used;
 	size_t length;
 	FILE *stream;
 	bool from_head;	// the last byte came from the head
-
-	int Next()
-	{
-		from_head = *used < length;
-		if (from_head)
-			return static_cast<unsigned char>(head[(*used)++]);
-		return ReadByte(stream);
-	}
-	void GiveBack(int c)
-	{
-		if (from_head)
-			(*used)--;
-		else
-			(void)ungetc(c, stream);
-	}
 };
 
+static int NextByte(FILE *stream)
+{
+	return ReadByte(stream);
+}
+
+// One byte of push-back after a read cannot fail.
+static void GiveBack(FILE *stream, int c)
+{
+	(void)ungetc(c, stream);
+}
+
+static int NextByte(HeadThenStream *bytes)
+{
+	bytes->from_head = *bytes->used < bytes->length;
+	if (bytes->from_head)
+		return static_cast<unsigned char>(bytes->head[(*bytes->used)++]);
+	return ReadByte(bytes->stream);
+}
+
+static void GiveBack(HeadThenStream *bytes, int c)
+{
+	if (bytes->from_head)
+		(*bytes->used)--;
+	else
+		(void)ungetc(c, bytes->stream);
+}
+
 template <typename Bytes>
-static bool ReadLineOf(Bytes &&bytes, char *line, size_t capacity, bool *cut, size_t *stored)
+static bool ReadLineOf(Bytes bytes, char *line, size_t capacity, bool *cut, size_t *stored)
 {
 	if (capacity < 2) {
 		if (capacity == 1)
@@ -73,11 +77,11 @@ static bool ReadLineOf(Bytes &&bytes, char *line, size_t capacity, bool *cut, si
 	bool at_bound = false;
 	int c;
 
-	while ((c = bytes.Next()) != '\n' && c != EOF) {
+	while ((c = NextByte(bytes)) != '\n' && c != EOF) {
 		if (count == limit) {
 			// Give the byte back: the rest of the line is read by
 			// the next call instead of being dropped.
-			bytes.GiveBack(c);
+			GiveBack(bytes, c);
 			at_bound = true;
 			break;
 		}
@@ -95,11 +99,15 @@ static bool ReadLineOf(Bytes &&bytes, char *line, size_t capacity, bool *cut, si
 
 bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut, size_t *stored)
 {
-	return ReadLineOf(StreamBytes{stream}, line, capacity, cut, stored);
+	return ReadLineOf(stream, line, capacity, cut, stored);
 }
 
+// *used changes through the HeadThenStream, where clang-tidy does not look.
+// NOLINTNEXTLINE(readability-non-const-parameter)
 bool ReadLineAfter(const char *head, size_t *used, size_t length, FILE *stream, char *line,
                    size_t capacity, bool *cut, size_t *stored)
 {
-	return ReadLineOf(HeadThenStream{head, used, length, stream, false}, line, capacity, cut, stored);
+	HeadThenStream bytes = {head, used, length, stream, false};
+
+	return ReadLineOf(&bytes, line, capacity, cut, stored);
 }
