@@ -548,15 +548,16 @@ protected:
 			Run(args, dry);
 			std::ifstream calls(log);
 			int number = 0;
-			for (string line; std::getline(calls, line);) {
+			bool found = false;
+			for (string line; !found && std::getline(calls, line);) {
 				// "PID  call(...": strace pads the process's number.
 				const size_t name = line.find_first_not_of(' ', line.find(' '));
 				if (name == string::npos || line.compare(name, call.size() + 1, call + "(") != 0)
 					continue;
 				number++;
-				if (line.find(text) != string::npos && --wanted == 0)
-					break;
+				found = line.find(text) != string::npos && --wanted == 0;
 			}
+			EXPECT_TRUE(found) << "no " << call << " call with " << text << " in " << Slurp(log);
 			done.push_back(fault.substr(0, at) + "when=" + std::to_string(number));
 		}
 		return done;
