@@ -331,8 +331,9 @@ static bool NameNewPlaylist(FILE *in, FILE **out, Commit *commit)
 }
 
 // Removes the original, only while the temporary name is still that file;
-// says so when it stays.
-static void RemoveOriginal(Commit *commit)
+// says so when it stays. Once it is gone from here its bits come back, for
+// the hard links it may have elsewhere.
+static void RemoveOriginal(FILE *in, Commit *commit)
 {
 	FileStatus found;
 	int error = StatAt(&run.here, kTempName, &found);
@@ -341,6 +342,8 @@ static void RemoveOriginal(Commit *commit)
 		*commit = {kTempLeft, "", kExitDone};
 	else if (error != 0 && error != ENOENT)
 		*commit = {kTempUnchecked, "", kExitDone};
+	else
+		RestoreBits(in);
 	run.stage = kFinished;
 }
 
@@ -356,7 +359,7 @@ static int CommitNewPlaylist(FILE *in, FILE **out)
 	}
 	BlockSignals();
 	if (MoveAside(in, &commit) && NameNewPlaylist(in, out, &commit))
-		RemoveOriginal(&commit);
+		RemoveOriginal(in, &commit);
 	UnblockSignals();
 	UnlockFolder(&run.here);
 	if (run.stage != kFinished)

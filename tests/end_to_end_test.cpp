@@ -1477,15 +1477,16 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		 [&] { std::ofstream(At("list.m3u"), std::ios::app) << "Music\\added.mp3\r\n"; }, 1,
 		 kWritten, {"list.m3u: " + file + kWindowsList + "Music\\added.mp3\r\n", other, victim}},
 		// Another folder than the playlist's: nobody reads the original
-		// there who could not before.
+		// there who could not before, and its hard link has its bits back.
 		{"original aside, owner's bits alone", hold("linkat"), in(SYS_linkat), [&] {
 			struct stat aside;
 			EXPECT_EQ(stat(At(kTemp).c_str(), &aside), 0);
 			EXPECT_EQ(aside.st_mode & 0777, 0600u);
-		 }, 0, "", {"d/list.m3u: " + file + kUnixList, "d: folder", other, victim},
-		 {"d/list.m3u"}, [&] {
+		 }, 0, "", {"d/list.m3u: " + file + kUnixList, "d: folder", "hard.m3u: " + file +
+		            kWindowsList, other, victim}, {"d/list.m3u"}, [&] {
 			fs::create_directory(At("d"));
 			fs::rename(At("list.m3u"), At("d/list.m3u"));
+			fs::create_hard_link(At("d/list.m3u"), At("hard.m3u"));
 		 }},
 	};
 
@@ -1508,6 +1509,8 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		EXPECT_EQ(outcome.status, test.status);
 		EXPECT_EQ(outcome.out, Said(kTemp, test.args[0], test.message));
 		EXPECT_EQ(Snapshot(), test.after);
+		struct stat hard;
+		EXPECT_TRUE(stat(At("hard.m3u").c_str(), &hard) != 0 || (hard.st_mode & 0777) == 0644);
 	}
 }
 
