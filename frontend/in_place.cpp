@@ -203,8 +203,14 @@ static const char *CheckTempFree()
 // touching nothing. Returns 0 or the status of the refusal.
 static int OpenPlaylistHere(const char *name, FILE **in, Conversion *conversion)
 {
-	if (!OpenCurrentFolder(&run.here))
-		return Fail(kUnableMove, kExitInput, errno == EACCES ? kNoPermission : kNoReason);
+	// A current folder that cannot be searched takes no temporary file; one
+	// that cannot be opened for another reason (no descriptor left) is as
+	// an input that cannot be opened.
+	if (!OpenCurrentFolder(&run.here)) {
+		if (errno == EACCES)
+			return Fail(kUnableMove, kExitInput, kNoPermission);
+		return Fail(kUnableInput, kExitInput);
+	}
 	int status = OpenLocked(name, in);
 	if (status != kExitDone)
 		return status;
