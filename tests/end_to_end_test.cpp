@@ -1476,6 +1476,9 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		{"written to while read", {"-e", "inject=fsync:delay_enter=1000000"}, in(SYS_fsync),
 		 [&] { std::ofstream(At("list.m3u"), std::ios::app) << "Music\\added.mp3\r\n"; }, 1,
 		 kWritten, {"list.m3u: " + file + kWindowsList + "Music\\added.mp3\r\n", other, victim}},
+		{"written over while read, its size the same", {"-e", "inject=fsync:delay_enter=1000000"},
+		 in(SYS_fsync), [&] { std::fstream(At("list.m3u"), std::ios::in | std::ios::out) << "#X"; },
+		 1, kWritten, {"list.m3u: " + file + "#X" + kWindowsList.substr(2), other, victim}},
 		// Another folder than the playlist's: nobody reads the original
 		// there who could not before, and its hard link has its bits back.
 		{"original aside, owner's bits alone", hold("linkat"), in(SYS_linkat), [&] {
