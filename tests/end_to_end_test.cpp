@@ -1176,6 +1176,8 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		{"no bits, different ones", {"-e", "inject=fchmod:error=EPERM"}, 0664, 2, kUnableOutput,
 		 kOriginal},
 		{"owner not kept", {"-e", "inject=fchown:error=EPERM"}, 0640, 0, "", kConverted},
+		{"access list unknown", {"-e", "inject=fgetxattr:error=EIO"}, 0644, 2, kUnableOutput,
+		 kOriginal},
 		{"temporary file stays", {"-e", "inject=unlinkat:error=EACCES"}, 0644, 0, kTempLeft,
 		 kConvertedTempLeft},
 		{"temporary file unchecked", {"-e", "inject=newfstatat:error=EIO:when=@temp.m3u\", {#2"},
