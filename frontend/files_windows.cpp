@@ -413,5 +413,10 @@ OutputResult OpenOutput(const char *name, FILE *in, FILE **out)
 		return result;
 	}
 	*out = StreamOver(handle, _O_WRONLY, "wt");
-	return *out != nullptr ? kOutputOpened : kOutputUnopened;
+	if (*out == nullptr)
+		return kOutputUnopened;
+	// Nothing renames or removes it: a console event must leave it open,
+	// or the run would go on to say that a write failed.
+	ForgetRunFile(handle);
+	return kOutputOpened;
 }
