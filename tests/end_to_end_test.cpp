@@ -137,6 +137,8 @@ const string kStranded = "The playlist is another user's, and this folder (stick
                          "would let you neither move it back from here nor remove it. Run "
                          "tandrel from the playlist's folder.";
 const string kUtf32 = "The input file is UTF-32; save it as UTF-8 or ANSI first.";
+const string kWouldExpose = ": users who may not read it now could read it here, and you may not "
+                            "change its permission bits. Run tandrel from the playlist's folder.";
 const string kKeptAsTemp = " The original playlist is now \"~tandrel-temp.m3u\".";
 const string kTempLeft =
 	"Unable to remove \"~tandrel-temp.m3u\", which still holds the original playlist.";
@@ -890,9 +892,13 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		int status;
 		string message;
 		Where where;
+		gid_t also_in = 0;	// a group the runner, nobody, is in
 	};
 	char other[] = "/dev/shm/tandrel-e2e-XXXXXX";
 	const string shared = (scratch_ / "shared").string();
+	// Reached through a folder of group 100's alone: aside in an open
+	// current folder, root's playlist would be open to all.
+	const string club = (scratch_ / "club").string(), behind = club + "/shared";
 	struct stat here, there;
 	const bool elsewhere = mkdtemp(other) != nullptr && stat(other, &there) == 0 &&
 	                       stat(work_.c_str(), &here) == 0 && here.st_dev != there.st_dev;
@@ -906,9 +912,15 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		// Root's playlist could be neither moved back from nor removed in a
 		// sticky folder of root's.
 		{"current folder sticky", shared, 01777, 1, kStranded, kAsRoot},
+		{"another's playlist behind a group's folder", behind, 0777, 1, kUnableMove + kWouldExpose,
+		 kAsRoot, 100},
 	};
 	fs::create_directory(shared);
 	chmod(shared.c_str(), 0777);
+	fs::create_directories(behind);
+	chmod(behind.c_str(), 0777);
+	chmod(club.c_str(), 0770);
+	EXPECT_EQ(chown(club.c_str(), 0, 100) == 0, getuid() == 0);
 	chmod(scratch_.c_str(), 0755);
 
 	for (const Case &test : cases) {
@@ -923,9 +935,12 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		chmod(work_.c_str(), test.here);
 		Options runner;
 		runner.as_nobody = test.where != kEverywhere;
+		runner.also_in = test.also_in;
 		Expect({name}, test.status, Said(kTemp, name, test.message), runner);
 		chmod(work_.c_str(), 0755);
 		EXPECT_EQ(Slurp(playlist), kWindowsList);
+		struct stat status;
+		EXPECT_TRUE(stat(playlist.c_str(), &status) == 0 && (status.st_mode & 0777) == 0666);
 		EXPECT_EQ(Files(), test.folder.empty() ? Names{"list.m3u"} : Names{});
 		fs::remove(playlist);
 		EXPECT_TRUE(fs::is_empty(test.folder.empty() ? work_ : fs::path(test.folder)));
@@ -1131,6 +1146,8 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		 {"list.m3u"}, 1, false},
 		{"no anonymous files, new file unknown", with_hidden({"-e",
 		 "inject=newfstatat:error=EIO:when=" + hidden_0}), 0644, 2, kUnableOutput, kOriginal},
+		{"no anonymous files, sync fails", with_hidden({"-e", "inject=fsync:error=EIO"}), 0644, 2,
+		 kUnableWrite, kOriginal},
 		{"no anonymous files, killed while writing", with_hidden({"-e",
 		 "inject=fsync:signal=SIGKILL"}), 0644, 137, "", kNewFileLeft},
 		{"no anonymous files, interrupted making the new file", with_hidden({"-e",
@@ -1356,6 +1373,7 @@ TEST_F(EndToEnd, RunsAtOnceNeverMeetHalfAPlaylist)
 		{"writing", {}, "", {"list.m3u"}, 1, kBusy},
 		{"writing, a reader", {}, "", {"list.m3u", "copy.m3u"}, 0, ""},
 		{"writing, a two-file run onto it", {}, "", {"b.m3u", "list.m3u"}, 2, kBusy},
+		{"writing, another playlist here", {}, "", {"b.m3u"}, 0, ""},
 		{"before the naming", before_naming, "other", {"../list.m3u"}, 1, kUnableInput},
 		{"after the naming", after_naming, "other", {"../list.m3u"}, 1, kBusy},
 		// Runs in one folder take turns with their moves.
@@ -1481,6 +1499,20 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		{"written over while read, its size the same", {"-e", "inject=fsync:delay_enter=1000000"},
 		 in(SYS_fsync), [&] { std::fstream(At("list.m3u"), std::ios::in | std::ios::out) << "#X"; },
 		 1, kWritten, {"list.m3u: " + file + "#X" + kWindowsList.substr(2), other, victim}},
+		{"playlist swapped, from the folder above", hold("renameat2"), in(SYS_renameat2), [&] {
+			fs::rename(At("d/list.m3u"), At("d/moved.m3u"));
+			fs::rename(At("other.m3u"), At("d/list.m3u"));
+		 }, 1, kChanged, {"d/list.m3u: " + file + "swapped in\r\n", "d/moved.m3u: " + file +
+		                  kWindowsList, "d: folder", victim}, {"d/list.m3u"}, [&] {
+			fs::create_directory(At("d"));
+			fs::rename(At("list.m3u"), At("d/list.m3u"));
+		 }},
+		{"naming fails, from the folder above", {"-e", "inject=linkat:error=EEXIST"},
+		 [](pid_t) { return true; }, [] {}, 2, kUnableOutput, {"d/list.m3u: " + file + kWindowsList,
+		 "d: folder", other, victim}, {"d/list.m3u"}, [&] {
+			fs::create_directory(At("d"));
+			fs::rename(At("list.m3u"), At("d/list.m3u"));
+		 }},
 		// Another folder than the playlist's: nobody reads the original
 		// there who could not before, and its hard link has its bits back.
 		{"original aside, owner's bits alone", hold("linkat"), in(SYS_linkat), [&] {
@@ -1514,8 +1546,12 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		EXPECT_EQ(outcome.status, test.status);
 		EXPECT_EQ(outcome.out, Said(kTemp, test.args[0], test.message));
 		EXPECT_EQ(Snapshot(), test.after);
-		struct stat hard;
-		EXPECT_TRUE(stat(At("hard.m3u").c_str(), &hard) != 0 || (hard.st_mode & 0777) == 0644);
+		// Every file keeps its bits: the original's come back wherever it is.
+		for (const auto &entry : fs::recursive_directory_iterator(work_)) {
+			struct stat status;
+			EXPECT_TRUE(lstat(entry.path().c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+			            (status.st_mode & 0777) == 0644) << entry.path();
+		}
 	}
 }
 
