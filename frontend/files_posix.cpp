@@ -310,12 +310,9 @@ static bool KeepAccess(int descriptor, int original_descriptor, const FileStatus
 	if (fchmod(descriptor, mode) != 0 &&
 	    (fstat(descriptor, &found) != 0 || (found.st_mode & 07777) != mode))
 		return false;
-	if (!CopyAccessList(original_descriptor, descriptor, group_kept) ||
-	    fstat(descriptor, &found) != 0)
-		return false;
-	// Linux drops a set-group-ID bit for a group not the runner's.
-	created->set_id_dropped = (found.st_mode & 06000) != (original->mode & 06000);
-	return true;
+	created->mode = mode;
+	created->set_id_dropped = (mode & 06000) != (original->mode & 06000);
+	return CopyAccessList(original_descriptor, descriptor, group_kept);
 }
 
 // The new file, once created: its lock and the original's access, then
@@ -421,9 +418,22 @@ FILE *CreateHiddenFile(const Folder *folder, const char *leaf, FILE *in,
 	return nullptr;
 }
 
-bool SyncStream(FILE *stream)
+bool SyncNewFile(FILE *stream, NewFile *file)
 {
-	return fflush(stream) == 0 && fsync(fileno(stream)) == 0;
+	const int descriptor = fileno(stream);
+	const mode_t set_id = static_cast<mode_t>(file->mode) & (S_ISUID | S_ISGID);
+	struct stat found;
+
+	if (fflush(stream) != 0)
+		return false;
+	// Writing clears the set-id bits of a file, but for root's; Linux also
+	// drops a set-group-ID bit for a group not the runner's.
+	if (set_id != 0) {
+		(void)fchmod(descriptor, static_cast<mode_t>(file->mode));
+		if (fstat(descriptor, &found) != 0 || (found.st_mode & set_id) != set_id)
+			file->set_id_dropped = true;
+	}
+	return fsync(descriptor) == 0;
 }
 
 bool NameNewFile(FILE *stream, const NewFile *file, const Folder *folder, const char *leaf)

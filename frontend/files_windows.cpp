@@ -307,7 +307,7 @@ FILE *CreateHiddenFile(const Folder *folder, const char *leaf, FILE *,
 	return nullptr;
 }
 
-bool SyncStream(FILE *stream)
+bool SyncNewFile(FILE *stream, NewFile *)
 {
 	return fflush(stream) == 0 && FlushFileBuffers(HandleOf(stream)) != 0;
 }

@@ -236,7 +236,7 @@ static int WriteNewPlaylist(FILE *in, Conversion *conversion, FILE **out)
 		return Fail(kUnableOutput, kExitOutput, read_only ? kReadOnlyFolder : "");
 	}
 	ConvertResult result = FinishConversion(in, WithOutputBuffer(*out), conversion);
-	if (result == kConverted && !SyncStream(*out))
+	if (result == kConverted && !SyncNewFile(*out, &run.replacement))
 		result = kWriteFailed;
 	if (result == kConverted)
 		return kExitDone;

@@ -41,6 +41,7 @@ struct NewFile {
 	FileStatus status;
 	const Folder *folder;
 	char hidden_leaf[32];	// "" while it has none
+	unsigned long mode;	// the bits it is to have
 	bool set_id_dropped;	// a set-id bit of the original could not be kept
 };
 
@@ -111,8 +112,10 @@ bool MayRemoveFrom(const Folder *folder, const FileStatus *status);
 FILE *CreateNewFile(const Folder *folder, FILE *in, const FileStatus *original,
                     NewFile *created);
 
-// Flushes stream and puts its bytes on disk. The stream stays open.
-bool SyncStream(FILE *stream);
+// Flushes the new file's stream and puts its bytes on disk; gives back the
+// set-id bits that writing cleared, and records those that did not hold.
+// The stream stays open.
+bool SyncNewFile(FILE *stream, NewFile *file);
 
 // Gives the new file of stream the name leaf in folder, unless something
 // has it. Returns false, with errno, when it did not.
