@@ -971,6 +971,8 @@ TEST_F(EndToEnd, InPlaceKeepsOwnerAndPermissionBits)
 		keeps.insert(keeps.end(), {{0640, 65534, 65534, 0, 65534},
 		                           {04755, 65534, 65534, 0, 65534},
 		                           {01644, 65534, 0, 0, 65534}, {0664, 0, 100, 100, 65534},
+		                           // Writing as a user clears set-id bits: given back.
+		                           {02750, 65534, 65534, 65534, 65534},
 		                           // A group nobody is not in: its bits go with it.
 		                           {02750, 65534, 0, 65534, 65534, 65534, 0700}});
 		chmod(scratch_.c_str(), 0755);
