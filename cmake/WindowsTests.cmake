@@ -46,7 +46,7 @@ function(add_windows_tests name toolchain arch)
 	list(TRANSFORM wine PREPEND --launcher=)
 	gtest_discover_tests(end_to_end_tests NO_PRETTY_VALUES
 		TEST_PREFIX ${name}/
-		EXTRA_ARGS --program=${dir}/tandrel.exe ${wine} --crlf
+		EXTRA_ARGS --program=${dir}/tandrel.exe ${wine} --crlf --holder=${dir}/tests/hold.exe
 		PROPERTIES FIXTURES_REQUIRED ${name}_wine)
 endfunction()
 

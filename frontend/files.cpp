@@ -1,7 +1,6 @@
 // What both platforms' file code shares.
 #include "frontend/platform.h"
 
-#include <cerrno>
 #include <cstring>
 
 // Stream buffers far larger than the C library's few kilobytes: a playlist
@@ -52,42 +51,45 @@ bool SameFile(const FileStatus *one, const FileStatus *other)
 	return one->volume == other->volume && one->index == other->index;
 }
 
-bool IsFileAt(const Folder *folder, const char *leaf, const FileStatus *identity)
+bool SameContent(const FileStatus *before, const FileStatus *after, bool *coarse)
 {
-	FileStatus found;
+	const long long millisecond = 1000000;
 
-	return leaf[0] != '\0' && StatAt(folder, leaf, &found) == 0 && SameFile(&found, identity);
+	*coarse = before->modified % millisecond == 0 && before->changed % millisecond == 0;
+	return before->size == after->size && before->modified == after->modified &&
+	       before->changed == after->changed;
 }
 
-void HiddenLeaf(int slot, char *leaf, size_t size)
+unsigned long long Digest(unsigned long long digest, const unsigned char *bytes, size_t count)
 {
-	(void)snprintf(leaf, size, ".~tandrel-new-%d.m3u", slot);
-}
+	const unsigned long long prime = 1099511628211ULL;
+	size_t at = 0;
 
-FILE *CreateNewFile(const Folder *folder, FILE *in, const FileStatus *original,
-                    NewFile *created)
-{
-	created->folder = folder;
-	created->hidden_leaf[0] = '\0';
-	created->set_id_dropped = false;
-	FILE *stream = CreateAnonymousFile(folder, in, original, created);
-	if (stream != nullptr)
-		return stream;
-	// Under the folder's lock no other run is between creating its hidden
-	// file and locking it, so a file found unlocked is a killed run's.
-	const bool locked = LockFolder(folder, kFolderWaitSeconds);
-	for (int slot = 0; slot < kHiddenNames && stream == nullptr; slot++) {
-		char leaf[sizeof created->hidden_leaf];
-		HiddenLeaf(slot, leaf, sizeof leaf);
-		if (locked)
-			RemoveStaleFile(folder, leaf);
-		stream = CreateHiddenFile(folder, leaf, in, original, created);
-		if (stream == nullptr && errno != EEXIST)
-			break;
+	for (; at + 8 <= count; at += 8) {
+		unsigned long long word;
+		memcpy(&word, bytes + at, sizeof word);
+		digest = (digest ^ word) * prime;
 	}
-	int error = errno;
-	if (locked)
-		UnlockFolder(folder);
-	errno = error;
-	return stream;
+	for (; at < count; at++)
+		digest = (digest ^ bytes[at]) * prime;
+	return digest;
+}
+
+static const char kHiddenPrefix[] = ".~tandrel-";
+static const char kHiddenSuffix[] = ".m3u";
+
+void HiddenLeaf(const char *kind, unsigned long process, unsigned attempt, char *leaf,
+                size_t size)
+{
+	(void)snprintf(leaf, size, "%s%s-%lu-%u%s", kHiddenPrefix, kind, process, attempt,
+	               kHiddenSuffix);
+}
+
+bool IsHiddenLeaf(const char *leaf)
+{
+	const size_t length = strlen(leaf), prefix = sizeof kHiddenPrefix - 1,
+	             suffix = sizeof kHiddenSuffix - 1;
+
+	return length > prefix + suffix && strncmp(leaf, kHiddenPrefix, prefix) == 0 &&
+	       strcmp(leaf + length - suffix, kHiddenSuffix) == 0;
 }

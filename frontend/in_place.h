@@ -6,10 +6,4 @@
 // exit status.
 int RunInPlace(const char *name);
 
-// What a signal handler does before the process ends: gives up the new
-// file of an in-place run that has not finished, and returns false; or
-// returns true once the run has finished. Does nothing outside an
-// in-place run.
-bool UndoInPlace();
-
 #endif

@@ -1,24 +1,29 @@
-// What the platforms do not give the same way: folders opened once and
-// files named relative to them, following links, file identity and status,
-// locks, a new file no other run can open, ownership and access rules,
-// syncing to disk, renaming without replacing, and signals. Each platform
-// implements it in a file of its own per topic (files_*.cpp, signals_*.cpp,
-// and scratch_*.cpp for scratch.h); files.cpp holds what they share.
+// What the runs need of the system and the platforms do not give the same
+// way: folders opened once and files named relative to them, the trust
+// rule for links, identity and status, locks, the new file and its access,
+// moves and removal, signals, and the console. Linux implements it in
+// open_linux.cpp (finding and opening files, links), access_linux.cpp (the
+// new file and what it carries) and moves_linux.cpp (locks, moves and
+// removal); Windows in the *_windows.cpp files of the same topics; both in
+// signals_* and console_*. files.cpp holds what they share.
 #ifndef TANDREL_FRONTEND_PLATFORM_H
 #define TANDREL_FRONTEND_PLATFORM_H
 
 #include <cstddef>
 #include <cstdio>
 
-// Room for any path the file system takes (PATH_MAX on Linux) with its zero.
-constexpr size_t kNameSize = 4096;
+// Room for any path either system takes with its zero: Windows' 32,767
+// UTF-16 units, in UTF-8.
+constexpr size_t kNameSize = size_t{3} * 32768;
 
 // A folder the run opened once. Every later step names its files relative
 // to it, so that a folder of the path swapped for a link meanwhile
-// redirects nothing. POSIX keeps a descriptor; Windows, which has no *at
-// calls, the folder's path with its separator ("" for the current folder).
+// redirects nothing. Linux keeps a descriptor; Windows, which has no *at
+// calls, the folder's full path with its separator and a handle to its
+// lock.
 struct Folder {
 	int descriptor;
+	void *lock;
 	char path[kNameSize];
 };
 
@@ -29,40 +34,60 @@ struct FileStatus {
 	unsigned long mode;	// permission, set-id and sticky bits
 	unsigned long owner;
 	unsigned long group;
-	bool read_only;	// Windows' attribute
+	unsigned long links;	// hard links
+	unsigned long attributes;	// Windows' read-only, hidden and system
 	unsigned long long size;
 	long long modified;	// modification time, in nanoseconds
+	long long changed;	// status change time, likewise
 };
 
-// The new playlist while it is written. It has no name at all where the
-// system can make such a file, and otherwise a hidden one beside the
-// playlist, ".~tandrel-new-N.m3u", that no other file had.
-struct NewFile {
-	FileStatus status;
-	const Folder *folder;
-	char hidden_leaf[32];	// "" while it has none
-	unsigned long mode;	// the bits it is to have
-	bool set_id_dropped;	// a set-id bit of the original could not be kept
-};
-
+// How a file was found or opened. Anything but kOpened leaves nothing
+// open, with errno saying why where it can.
 enum OpenResult {
 	kOpened,
-	kMissing,	// no file has the name, or a link leads nowhere
-	kNotOpened,	// no regular file, a loop, a path too long
-	kUntrusted,	// a link neither the runner nor the file's owner made
+	kMissing,	// nothing has the name, or a link points nowhere
+	kNotFile,	// a folder, a pipe or a device where a regular file must be
+	kNotOpened,
+	kUntrusted,	// a link neither the runner, root nor the owner of
+	        	// what it points to made
+	kHeldOpen,	// another program holds it, and lets nobody move it
 };
 
-// Opens the playlist name for reading in text mode, without waiting on a
-// pipe or device (those are refused), and locks it: a symbolic link is
-// followed link by link, each through the folder that holds it, and only
-// when its owner runs tandrel, is root, or owns the file it points to. The
-// folder of the file found goes to folder, its own name to leaf (kNameSize
-// bytes), what fstat says of it to status. *locked is false when another
-// run holds the playlist. Anything but kOpened leaves nothing open.
-OpenResult OpenPlaylist(const char *name, Folder *folder, char *leaf, FILE **in,
-                        FileStatus *status, bool *locked);
+// Finds the file name refers to and opens it for reading, in binary mode.
+// The folders of name are the system's to follow, as for any program; from
+// its last part on, a link is followed, and a link in its target, only
+// where the runner, root or the owner of what it points to made it. The
+// folder that lists the file found goes to folder (closed with CloseFolder),
+// the file's own name there as that folder lists it (its case, its long
+// name) to leaf (kNameSize bytes), what the system says of it to status.
+// regular_only: a pipe or a device is kNotFile, otherwise read as it comes.
+// lock: the file is locked against other in-place runs, and *locked says
+// whether it could be (false when another run holds it).
+OpenResult OpenPlaylist(const char *name, bool regular_only, bool lock, Folder *folder,
+                        char *leaf, FILE **in, FileStatus *status, bool *locked);
 
-// Opens the current folder. False when it cannot.
+// The error of a step on a name that, looked at again, no longer is the
+// file the run holds: it was moved or replaced meanwhile.
+constexpr int kNotThatFile = 0x7FFF;
+
+// What the output name of a two-file run refers to, found as the input is.
+enum OutputKind {
+	kOutputNew,	// nothing yet: a new file takes the name
+	kOutputFile,	// a regular file: a new file replaces it
+	kOutputDevice,	// a device, a pipe, standard output by name: written as it is
+};
+
+// Finds the output: for kOutputNew and kOutputFile its folder and name
+// there (closed with CloseFolder); for kOutputFile its status, and *held
+// the file opened for writing and locked, never written, for as long as
+// the run lasts; for kOutputDevice, *held opened for writing, a regular
+// file among them emptied. *busy, with nothing held, where another run
+// holds the file. in is the input, which the output must not be
+// (kNotOpened, errno EEXIST).
+OpenResult FindOutput(const char *name, FILE *in, Folder *folder, char *leaf,
+                      FileStatus *status, OutputKind *kind, bool *busy, FILE **held);
+
+// Opens the current folder. False, with errno, when it cannot.
 bool OpenCurrentFolder(Folder *folder);
 
 // The folder's own status.
@@ -70,109 +95,151 @@ bool StatFolder(const Folder *folder, FileStatus *status);
 
 void CloseFolder(Folder *folder);
 
-// An exclusive lock on the folder itself, which leaves no file behind:
-// runs that move files in one folder take it in turn. Waits for it at most
-// seconds; false when another run had it all that time. A folder that
-// cannot be locked counts as locked.
-bool LockFolder(const Folder *folder, int seconds);
-
-// How long a run waits for another run's moves in the same folder: far
-// longer than any moves take, short enough that a stopped run holds up
-// the others only for a moment.
-constexpr int kFolderWaitSeconds = 5;
-void UnlockFolder(const Folder *folder);
-
-// What fstat says of the open stream.
+// What the system says of the open stream's file now.
 bool StatStream(FILE *stream, FileStatus *status);
 
-// What has the name leaf in folder, a link itself rather than what it
-// points to.
-// Returns 0, or the error: ENOENT when nothing does.
-int StatAt(const Folder *folder, const char *leaf, FileStatus *status);
-
-// leaf in folder is the file of identity, not a link to it.
-bool IsFileAt(const Folder *folder, const char *leaf, const FileStatus *identity);
-
-// A file named leaf in folder is locked by another process.
-bool LockedByAnother(const Folder *folder, const char *leaf);
-
-// Every user may search the folder and every folder above it: whoever may
-// read one of its files by the file's bits may reach it.
-bool ReachableByAll(const Folder *folder);
+// A digest of all the bytes of the stream's file, read apart from the
+// stream: where the file system keeps times too coarse to show a write,
+// two digests do.
+bool DigestFile(FILE *stream, unsigned long long *digest);
 
 // The runner may rename or remove a file of status's owner in folder: a
 // sticky folder (as /tmp) lets only the file's owner, the folder's and root.
 bool MayRemoveFrom(const Folder *folder, const FileStatus *status);
 
-// Creates a new file for writing in text mode in folder, where no other run
-// can open it, locked, with the owner (where permitted), the permission
-// bits and the access list of the playlist in, whose status is original.
-// A group that cannot be kept loses its bits. Fills created. Returns
-// nullptr, leaving nothing behind, with errno, when it cannot.
-FILE *CreateNewFile(const Folder *folder, FILE *in, const FileStatus *original,
-                    NewFile *created);
+// The runner may give the file of status its owner's bits alone and then
+// every bit back: it is the runner's or the runner is root, a set-group-ID
+// bit would hold, and no other hard link would carry the lowered bits.
+bool MayLowerBits(const FileStatus *status);
 
-// Flushes the new file's stream and puts its bytes on disk; gives back the
-// set-id bits that writing cleared, and records those that did not hold.
-// The stream stays open.
-bool SyncNewFile(FILE *stream, NewFile *file);
+// Sets the permission bits of the open file. True where the file system
+// keeps no such bits, so that there is nothing to lower.
+bool SetFileMode(FILE *stream, unsigned long mode);
 
-// Gives the new file of stream the name leaf in folder, unless something
-// has it. Returns false, with errno, when it did not.
-bool NameNewFile(FILE *stream, const NewFile *file, const Folder *folder, const char *leaf);
-
-// Removes the hidden name of a new file given up, while it is still that
-// file's. Signal handlers call it too.
-void DiscardNewFile(const NewFile *file);
-
-// Closes a stream opened by the run. Returns false when the close failed.
-bool CloseRunFile(FILE *stream);
-
-// Sets the permission bits, or Windows' read-only attribute, of the open
-// file. Signal handlers call it too.
-bool SetFileMode(FILE *stream, const FileStatus *status, unsigned long mode);
-
-// Renames from_leaf in from to to_leaf in to unless something has that
-// name. Where the file system renames only by replacing and has no hard
-// links, it checks first and renames then: the caller holds the lock of
-// the folder the name is taken in. Returns false, with errno, when it did
-// not. Signal handlers call it too.
-bool MoveNoReplace(const Folder *from, const char *from_leaf, const Folder *to,
-                   const char *to_leaf);
-
-// Renames over whatever has the name. Whether it did, the names show.
-void MoveReplacing(const Folder *from, const char *from_leaf, const Folder *to,
-                   const char *to_leaf);
-
-// Removes leaf in folder, clearing Windows' read-only attribute first.
-// Returns false, with errno, when it did not.
-bool RemoveAt(const Folder *folder, const char *leaf);
-
-enum OutputResult {
-	kOutputOpened,
-	kOutputUnopened,	// with errno
-	kOutputIsInput,
-	kOutputBusy,	// an in-place run holds it
+// A lock on a folder, which leaves no file behind: runs that name files
+// in one folder take it in turn.
+enum LockResult {
+	kLockHeld,
+	kLockBusy,	// another run held it all the time waited
+	kLockUnavailable,	// the folder cannot be locked here: no exclusion
 };
 
-// Opens name for writing in text mode as the output of a two-file run:
-// opened without emptying it, refused when it is the very file in reads or
-// another run holds it locked, emptied only then.
-OutputResult OpenOutput(const char *name, FILE *in, FILE **out);
+// Waits at most seconds for the folder's lock.
+LockResult LockFolder(Folder *folder, int seconds);
+
+// Gives up a lock held.
+void UnlockFolder(Folder *folder);
+
+// How long a run waits for another run's moves: far longer than any moves
+// take, short enough that a stopped run holds up the others only for a
+// moment.
+constexpr int kFolderWaitSeconds = 5;
+
+// What has a name in a folder.
+enum NameState {
+	kNameFree,	// nothing
+	kNameIsFile,	// the very file asked about
+	kNameHeld,	// another run's playlist, locked
+	kNameTaken,	// something else
+	kNameUnknown,	// it cannot be looked at, errno says why
+};
+
+NameState LookAt(const Folder *folder, const char *leaf, const FileStatus *file);
+
+// Moves the file open as stream, of status, from from_leaf in from to
+// to_leaf in to, never over anything, and checks that what moved is that
+// file. Where the file system renames only by replacing and has no hard
+// links, a check then a rename does it, which needs to_locked: the lock of
+// to, which every run that names files there takes. aside: the file goes
+// out of the way of a name others use, to a name no reader looks at; then
+// where what moved was not the file, only a file swapped in at from_leaf
+// just before can have moved, and it goes back; and where a check and a
+// rename do it, an empty file takes the name first, so that runs whose
+// locks do not reach each other cannot both take it.
+// Returns 0, or why not: EEXIST, kNotThatFile (the name was not that file),
+// ENOLCK (no lock for the check and rename), EBUSY (another program holds
+// it), or the system's error.
+int MoveOpenFile(FILE *stream, const FileStatus *status, const Folder *from,
+                 const char *from_leaf, const Folder *to, const char *to_leaf, bool to_locked,
+                 bool aside = false);
+
+// Moves it likewise over what has to_leaf, while that is the file of
+// replaced (kNotThatFile otherwise).
+int ReplaceWithOpenFile(FILE *stream, const FileStatus *status, const Folder *from,
+                        const char *from_leaf, const Folder *to, const char *to_leaf,
+                        const FileStatus *replaced);
+
+// Removes the name leaf in folder of the file open as stream, of status.
+// Returns 0, or ENOENT where nothing has it, kNotThatFile where another file
+// does, or the system's error.
+int RemoveOpenFile(FILE *stream, const FileStatus *status, const Folder *folder, const char *leaf);
+
+// A new file in folder, unnamed where the system makes such files and a
+// rename can later name it; created with mode (the owner's bits alone for
+// a copy of another file's access, the user's defaults for a new output).
+// Returns nullptr, with errno EOPNOTSUPP, where there are none.
+FILE *CreateAnonymousFile(const Folder *folder, unsigned long mode, FileStatus *status);
+
+// A new file in folder under a hidden name unique to the run, locked so
+// that no other run takes it for a leftover: its name goes to leaf and its
+// status to status together, with signals blocked. Returns nullptr, with
+// errno, when it cannot.
+FILE *CreateHiddenFile(const Folder *folder, unsigned long mode, char *leaf, size_t size,
+                       FileStatus *status);
+
+// Removes the hidden files in folder that killed runs left: those no live
+// run holds.
+void RemoveLeftovers(const Folder *folder);
+
+// Gives the anonymous new file of stream the name leaf in folder, never
+// over anything; or, with leaf the hidden name to take, that name.
+int NameAnonymousFile(FILE *stream, const Folder *folder, const char *leaf);
+
+// Gives the new file of stream the owner (where permitted), group,
+// permission bits, access list and attributes of the file of original, as
+// status says of it. A group that cannot be kept loses its bits, and a
+// set-id bit that cannot be kept sets *set_id_dropped.
+bool KeepAccess(FILE *stream, FILE *original, const FileStatus *status, bool *set_id_dropped);
+
+// What the new file of stream takes once named: Windows' attributes (see
+// FileStatus), which keep it hidden until then.
+void TakeAttributes(FILE *stream, unsigned long attributes);
+
+// Flushes the stream and puts its file's bytes on disk.
+bool SyncFile(FILE *stream);
+
+// Removes the hidden name of a new file given up, while it is that file's.
+// Signal handlers call it too.
+void RemoveHiddenFile(FILE *stream, const Folder *folder, const char *leaf,
+                      const FileStatus *status);
+
+// Closes a stream the run opened. False when the close failed.
+bool CloseRunFile(FILE *stream);
 
 // A closed pipe on standard output and the file size limit no longer end
 // the process: the writes fail instead. A signal that would end the
 // process and can be caught, but for the program's own faults (SIGSEGV,
 // SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS), a closed terminal or console
-// runs undo, then the process ends as the signal would have ended it; or,
-// when undo returns true, with status 0, as the run had finished. undo may
-// only look at names, rename and remove.
-void CatchSignals(bool (*undo)());
+// runs end_run, then the process ends as the signal would have ended it;
+// or, when end_run returns a status, with that status. end_run may only
+// look at names, rename and remove.
+void CatchSignals(int (*end_run)());
 
-// Between these two, undo does not run: a step and the record of it go
-// together. Nothing may wait in between, printing included.
+// Between these two, the handler does not run: a step and the record of
+// it go together.
 void BlockSignals();
 void UnblockSignals();
+
+// The command-line arguments as byte strings: on Windows, taken as UTF-16
+// and given in UTF-8, so that every name is the file it names.
+void TakeArguments(int *argc, char ***argv);
+
+// Writes text to standard output and flushes it: on a Windows console as
+// UTF-16, so that every name shows; redirected there, in the ANSI code page.
+void WriteOut(const char *text);
+
+// Windows' text mode ends its input at a byte 0x1A.
+bool EndMarkEndsText();
 
 // Gives stream, if any, the run's large buffer for its input or its output,
 // and returns it.
@@ -193,23 +260,20 @@ bool SplitPath(const char *path, const char *separators, char *folder, char *lea
 // The same file: same volume, same index.
 bool SameFile(const FileStatus *one, const FileStatus *other);
 
-// The hidden name of slot, ".~tandrel-new-N.m3u", into leaf.
-void HiddenLeaf(int slot, char *leaf, size_t size);
+// Nothing wrote the file between the two statuses, as far as they can
+// show: the same size and times. Times of whole milliseconds, as FAT and
+// exFAT keep them, may hide a write: coarse says so.
+bool SameContent(const FileStatus *before, const FileStatus *after, bool *coarse);
 
-// What each platform gives CreateNewFile in files.cpp. An unnamed new
-// file, where the system has such files; a new file under the
-// hidden leaf, created exclusively, with errno EEXIST when that is taken;
-// and the removal of a hidden file that a killed run left, which no live
-// run holds locked.
-FILE *CreateAnonymousFile(const Folder *folder, FILE *in, const FileStatus *original,
-                          NewFile *created);
-FILE *CreateHiddenFile(const Folder *folder, const char *leaf, FILE *in,
-                       const FileStatus *original, NewFile *created);
-void RemoveStaleFile(const Folder *folder, const char *leaf);
+// Folds count bytes into a digest (FNV-1a, eight bytes at a time).
+unsigned long long Digest(unsigned long long digest, const unsigned char *bytes, size_t count);
+constexpr unsigned long long kDigestStart = 14695981039346656037ULL;
 
-// How many hidden names beside a playlist a run may try for its new file,
-// where the system has no anonymous files: runs at once in one folder each
-// hold one; one a killed run left is removed before a name is chosen.
-constexpr int kHiddenNames = 10;
+// A hidden name of the run's, ".~tandrel-KIND-P-N.m3u" for process P and
+// attempt N, into leaf: kind "new" for a new file, "old" for an original
+// that Windows removes once closed. Leftovers are the files of such names.
+void HiddenLeaf(const char *kind, unsigned long process, unsigned attempt, char *leaf,
+                size_t size);
+bool IsHiddenLeaf(const char *leaf);
 
 #endif

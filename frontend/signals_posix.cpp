@@ -4,7 +4,7 @@
 #include <csignal>
 #include <unistd.h>
 
-static bool (*undo_run)();
+static int (*end_run)();
 static sigset_t caught;
 
 // Every signal whose default ends the process and that can be caught, but
@@ -29,8 +29,10 @@ static const int kCaught[] = {
 
 static void OnSignal(int signal_number)
 {
-	if (undo_run())
-		_exit(0);
+	const int status = end_run();
+
+	if (status >= 0)
+		_exit(status);
 	// End as the signal would have: the caller and the shell see it.
 	(void)signal(signal_number, SIG_DFL);
 	(void)raise(signal_number);
@@ -48,13 +50,13 @@ static void Catch(int signal_number, const struct sigaction *action)
 		(void)sigaction(signal_number, action, nullptr);
 }
 
-void CatchSignals(bool (*undo)())
+void CatchSignals(int (*end)())
 {
 	struct sigaction action = {};
 
 	(void)signal(SIGPIPE, SIG_IGN);
 	(void)signal(SIGXFSZ, SIG_IGN);
-	undo_run = undo;
+	end_run = end;
 	(void)sigemptyset(&caught);
 	action.sa_handler = OnSignal;
 	// Nothing else comes in while the run is undone: the process ends next.
@@ -69,12 +71,18 @@ void CatchSignals(bool (*undo)())
 #endif
 }
 
+// Steps that block signals nest within the commit, which blocks them to
+// its end: only the outermost unblocks them.
+static int blocked;
+
 void BlockSignals()
 {
-	(void)sigprocmask(SIG_BLOCK, &caught, nullptr);
+	if (blocked++ == 0)
+		(void)sigprocmask(SIG_BLOCK, &caught, nullptr);
 }
 
 void UnblockSignals()
 {
-	(void)sigprocmask(SIG_UNBLOCK, &caught, nullptr);
+	if (--blocked == 0)
+		(void)sigprocmask(SIG_UNBLOCK, &caught, nullptr);
 }

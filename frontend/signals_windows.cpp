@@ -1,50 +1,31 @@
 // Console events on Windows, which stand for signals there.
-#include "frontend/handles_windows.h"
-#include "frontend/platform.h"
+#include "frontend/files_windows.h"
 
-#include <algorithm>
-#include <iterator>
-
-static HANDLE run_files[2];
 static CRITICAL_SECTION blocked;
-static bool (*undo_run)();
-
-void RememberRunFile(HANDLE handle)
-{
-	HANDLE *slot = std::find(std::begin(run_files), std::end(run_files), nullptr);
-
-	if (slot != std::end(run_files))
-		*slot = handle;
-}
-
-void ForgetRunFile(HANDLE handle)
-{
-	std::replace(std::begin(run_files), std::end(run_files), handle,
-	             static_cast<HANDLE>(nullptr));
-}
+static int (*end_run)();
 
 // Runs on a thread of its own: waits for the run's current step, closes
-// its files so that they can be renamed or removed, undoes, and ends the
-// process as the interrupt would, or with status 0 once the run finished.
+// its files so that their names can be removed, ends the run, and ends the
+// process as the interrupt would, or with the status the run ended with.
 static BOOL WINAPI OnConsoleEvent(DWORD)
 {
 	EnterCriticalSection(&blocked);
-	for (HANDLE &slot : run_files) {
-		if (slot != nullptr)
-			CloseHandle(slot);
-		slot = nullptr;
-	}
-	TerminateProcess(GetCurrentProcess(), undo_run() ? 0 : STATUS_CONTROL_C_EXIT);
+	CloseRunFiles();
+	const int status = end_run();
+	TerminateProcess(GetCurrentProcess(), status >= 0 ? static_cast<UINT>(status)
+	                                                  : STATUS_CONTROL_C_EXIT);
 	return TRUE;
 }
 
-void CatchSignals(bool (*undo)())
+void CatchSignals(int (*end)())
 {
-	undo_run = undo;
+	end_run = end;
 	InitializeCriticalSection(&blocked);
 	SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+// A critical section may be entered again by its holder: steps that block
+// nest within the commit.
 void BlockSignals()
 {
 	EnterCriticalSection(&blocked);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frontend/scratch.h"
+#include "playlist/scratch.h"
 #include "playlist/stream_bytes.h"
 
 static const char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -27,6 +27,26 @@ static bool MostlyZeroAt(const unsigned char *bytes, size_t count, size_t size, 
 	return units >= least && 2 * zero > units;
 }
 
+// Among the 2-byte units of count bytes, those whose byte at zero alone is
+// zero outnumber those whose other byte alone is, and there are two of them
+// or one is a line feed.
+static bool LeansToZeroAt(const unsigned char *bytes, size_t count, size_t zero)
+{
+	const size_t other = 1 - zero;
+	size_t leaning = 0, against = 0;
+	bool line_feed = false;
+
+	for (size_t at = 0; at + 1 < count; at += 2) {
+		const unsigned char *unit = bytes + at;
+		if (unit[zero] == 0 && unit[other] != 0) {
+			leaning++;
+			line_feed = line_feed || unit[other] == '\n';
+		}
+		against += unit[other] == 0 && unit[zero] != 0;
+	}
+	return leaning > against && (leaning >= 2 || line_feed);
+}
+
 // What the first bytes say the input is; kConverted for text of single
 // bytes.
 static ConvertResult WideText(const char *head, size_t count)
@@ -37,7 +57,7 @@ static ConvertResult WideText(const char *head, size_t count)
 	    MostlyZeroAt(bytes, count, 4, 1, 2, 3) || MostlyZeroAt(bytes, count, 4, 1, 0, 1))
 		return kInputIsUtf32;
 	if (StartsWith(bytes, count, "\xFF\xFE", 2) || StartsWith(bytes, count, "\xFE\xFF", 2) ||
-	    MostlyZeroAt(bytes, count, 2, 2, 1, 1) || MostlyZeroAt(bytes, count, 2, 2, 0, 0))
+	    LeansToZeroAt(bytes, count, 1) || LeansToZeroAt(bytes, count, 0))
 		return kInputIsUtf16;
 	return kConverted;
 }
@@ -48,27 +68,90 @@ static bool WriteBytes(FILE *out, const char *bytes, size_t count)
 }
 
 // The next piece of a line into the buffer. A read error stops reading as
-// the end of the input does: told apart here.
-static bool ReadPiece(FILE *in, Conversion *conversion)
+// the end of the input does, and so does a 0x1A followed by text: told
+// apart here. Past the head, and where 0x1A is data, the plain reader is
+// the quicker.
+static bool ReadPiece(Conversion *conversion)
 {
-	if (conversion->head_used < conversion->head_length)
-		conversion->more = ReadLineAfter(conversion->head, &conversion->head_used,
-		                                 conversion->head_length, in, conversion->buffer,
-		                                 kLineCapacity, &conversion->cut, &conversion->stored);
+	LineSource *source = &conversion->source;
+
+	if (source->used < source->length || source->end_mark)
+		conversion->more = ReadLineFrom(source, conversion->buffer, kLineCapacity,
+		                                &conversion->cut, &conversion->stored);
 	else
-		conversion->more = ReadLine(in, conversion->buffer, kLineCapacity,
+		conversion->more = ReadLine(source->stream, conversion->buffer, kLineCapacity,
 		                            &conversion->cut, &conversion->stored);
 	conversion->text = conversion->buffer;
-	return conversion->more || !ferror(in);
+	return (conversion->more || !ferror(source->stream)) && !source->marked;
+}
+
+// Why ReadPiece failed.
+static ConvertResult ReadFailure(const Conversion *conversion)
+{
+	return conversion->source.marked ? kInputEndMark : kReadFailed;
 }
 
 // The rest of a physical line whose text ended at a zero byte.
-static bool SkipRestOfLine(FILE *in, Conversion *conversion)
+static bool SkipRestOfLine(Conversion *conversion)
 {
 	while (conversion->cut) {
-		if (!ReadPiece(in, conversion))
+		if (!ReadPiece(conversion))
 			return false;
 	}
+	return true;
+}
+
+// Moves what the scratch file holds to a new one at the next place that
+// takes it, or opens the first: a full or unusable $TMPDIR is no reason to
+// fail while another place has room. Unbuffered, a scratch file says at
+// once how much of a write it took.
+static bool MoveSpill(Conversion *conversion)
+{
+	FILE *old = conversion->spill;
+
+	if (old != nullptr && fseek(old, 0, SEEK_SET) != 0)
+		return false;
+	for (;;) {
+		FILE *next = OpenScratchFile(&conversion->spill_place);
+		if (next == nullptr)
+			return false;
+		(void)setvbuf(next, nullptr, _IONBF, 0);
+		bool taken = true;
+		for (unsigned long long left = conversion->spilled; taken && left > 0;) {
+			char chunk[4096];
+			size_t size = left < sizeof chunk ? static_cast<size_t>(left) : sizeof chunk;
+			if (fread(chunk, 1, size, old) != size) {
+				(void)fclose(next);
+				return false;
+			}
+			taken = WriteBytes(next, chunk, size) && !ferror(next);
+			left -= size;
+		}
+		if (!taken) {
+			(void)fclose(next);
+			if (fseek(old, 0, SEEK_SET) != 0)
+				return false;
+			continue;
+		}
+		if (old != nullptr)
+			(void)fclose(old);
+		conversion->spill = next;
+		return true;
+	}
+}
+
+// Adds length bytes of white space to the scratch file. A failed write may
+// have left part of them there: the next place takes what was held before
+// it, then all of them.
+static bool Spill(Conversion *conversion, const char *text, size_t length)
+{
+	if (conversion->spill == nullptr && !MoveSpill(conversion))
+		return false;
+	while (WriteBlock(text, length, conversion->spill) != length || ferror(conversion->spill)) {
+		if (!MoveSpill(conversion))
+			return false;
+	}
+	conversion->spilled += length;
 	return true;
 }
 
@@ -87,17 +170,7 @@ static bool HoldWhiteSpace(Conversion *conversion, const char *text,
 	}
 	memcpy(conversion->held + conversion->held_length, text, room);
 	conversion->held_length = kHoldSize;
-	if (conversion->spill == nullptr) {
-		conversion->spill = OpenScratchFile();
-		if (conversion->spill == nullptr)
-			return false;
-	}
-	// As with the output, a failed write may only show in the error flag.
-	if (!WriteBytes(conversion->spill, text + room, length - room) ||
-	    ferror(conversion->spill))
-		return false;
-	conversion->spilled += length - room;
-	return true;
+	return Spill(conversion, text + room, length - room);
 }
 
 static bool DropHeld(Conversion *conversion)
@@ -157,7 +230,7 @@ static bool WriteText(FILE *out, Conversion *conversion, LongLine *line,
 
 // A line whose first piece fills the buffer with text: it comes out whole
 // and rewritten once, and loses white space only at its real end.
-static ConvertResult WriteLongLine(FILE *in, FILE *out, Conversion *conversion)
+static ConvertResult WriteLongLine(FILE *out, Conversion *conversion)
 {
 	LongLine line = {KindOf(conversion->text[0]), false};
 
@@ -175,8 +248,8 @@ static ConvertResult WriteLongLine(FILE *in, FILE *out, Conversion *conversion)
 				return kWriteFailed;
 			if (!DropHeld(conversion))
 				return kWriteFailed;
-			if (!SkipRestOfLine(in, conversion))
-				return kReadFailed;
+			if (!SkipRestOfLine(conversion))
+				return ReadFailure(conversion);
 			return WriteBytes(out, "\n", 1) ? kConverted : kWriteFailed;
 		}
 		size_t body = TrimmedLength(text, length);
@@ -184,15 +257,14 @@ static ConvertResult WriteLongLine(FILE *in, FILE *out, Conversion *conversion)
 			return kWriteFailed;
 		if (!HoldWhiteSpace(conversion, text + body, length - body))
 			return kWriteFailed;
-		if (!ReadPiece(in, conversion))
-			return kReadFailed;
+		if (!ReadPiece(conversion))
+			return ReadFailure(conversion);
 	}
 }
 
 // A line whose text fits the buffer, rewritten, then a line feed, in one
 // write; past a zero byte the rest of its physical line is skipped.
-static ConvertResult WriteShortLine(FILE *in, FILE *out, Conversion *conversion,
-                                    size_t length)
+static ConvertResult WriteShortLine(FILE *out, Conversion *conversion, size_t length)
 {
 	char *text = conversion->text;
 
@@ -200,10 +272,10 @@ static ConvertResult WriteShortLine(FILE *in, FILE *out, Conversion *conversion,
 	text[length] = '\n';
 	if (!WriteBytes(out, text, length + 1))
 		return kWriteFailed;
-	return SkipRestOfLine(in, conversion) ? kConverted : kReadFailed;
+	return SkipRestOfLine(conversion) ? kConverted : ReadFailure(conversion);
 }
 
-static ConvertResult WriteLines(FILE *in, FILE *out, Conversion *conversion)
+static ConvertResult WriteLines(FILE *out, Conversion *conversion)
 {
 	if (conversion->utf8_mark &&
 	    !WriteBytes(out, kUtf8Mark, kUtf8MarkLength))
@@ -212,29 +284,30 @@ static ConvertResult WriteLines(FILE *in, FILE *out, Conversion *conversion)
 		size_t length = strlen(conversion->text);
 		ConvertResult result =
 		    conversion->cut && length == conversion->stored
-		        ? WriteLongLine(in, out, conversion)
-		        : WriteShortLine(in, out, conversion, length);
+		        ? WriteLongLine(out, conversion)
+		        : WriteShortLine(out, conversion, length);
 		if (result != kConverted || !conversion->more)
 			return result;
-		if (!ReadPiece(in, conversion))
-			return kReadFailed;
+		if (!ReadPiece(conversion))
+			return ReadFailure(conversion);
 	}
 }
 
-ConvertResult StartConversion(FILE *in, Conversion *conversion)
+ConvertResult StartConversion(FILE *in, Conversion *conversion, bool end_mark)
 {
 	conversion->held_length = 0;
 	conversion->spilled = 0;
 	conversion->spill = nullptr;
-	conversion->head_used = 0;
-	conversion->head_length = fread(conversion->head, 1, kHeadSize, in);
+	conversion->spill_place = 0;
+	const size_t length = fread(conversion->head, 1, kHeadSize, in);
+	conversion->source = {conversion->head, 0, length, in, end_mark, false, false};
 	if (ferror(in))
 		return kReadFailed;
-	ConvertResult wide = WideText(conversion->head, conversion->head_length);
+	ConvertResult wide = WideText(conversion->head, length);
 	if (wide != kConverted)
 		return wide;
-	if (!ReadPiece(in, conversion))
-		return kReadFailed;
+	if (!ReadPiece(conversion))
+		return ReadFailure(conversion);
 	conversion->utf8_mark =
 	    strncmp(conversion->buffer, kUtf8Mark, kUtf8MarkLength) == 0;
 	if (conversion->utf8_mark) {
@@ -244,9 +317,9 @@ ConvertResult StartConversion(FILE *in, Conversion *conversion)
 	return kConverted;
 }
 
-ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion)
+ConvertResult FinishConversion(FILE *out, Conversion *conversion)
 {
-	ConvertResult result = WriteLines(in, out, conversion);
+	ConvertResult result = WriteLines(out, conversion);
 
 	// Scratch space, read back already: its close loses nothing.
 	if (conversion->spill != nullptr)
@@ -259,12 +332,12 @@ ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion)
 	return fflush(out) == 0 && !ferror(out) ? kConverted : kWriteFailed;
 }
 
-ConvertResult ConvertPlaylist(FILE *in, FILE *out)
+ConvertResult ConvertPlaylist(FILE *in, FILE *out, bool end_mark)
 {
 	Conversion conversion;
-	ConvertResult result = StartConversion(in, &conversion);
+	ConvertResult result = StartConversion(in, &conversion, end_mark);
 
 	if (result != kConverted)
 		return result;
-	return FinishConversion(in, out, &conversion);
+	return FinishConversion(out, &conversion);
 }

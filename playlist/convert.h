@@ -21,6 +21,7 @@ enum ConvertResult {
 	kConverted,
 	kInputIsUtf16,	// refused before anything was written
 	kInputIsUtf32,	// likewise
+	kInputEndMark,	// a 0x1A with text after it, where it ends the input
 	kReadFailed,
 	kWriteFailed,	// the output, or the scratch file
 };
@@ -29,8 +30,7 @@ enum ConvertResult {
 // opened, so that an input refused for what it is leaves the output alone.
 struct Conversion {
 	char head[kHeadSize];	// the first bytes, read ahead
-	size_t head_length;
-	size_t head_used;	// by the line reader so far
+	LineSource source;	// the head, then the stream
 	char *text;	// the piece of a line in buffer, past a UTF-8 mark
 	size_t stored;	// bytes of it, zero bytes included
 	bool cut;	// the line goes on past the buffer
@@ -40,6 +40,7 @@ struct Conversion {
 	size_t held_length;
 	unsigned long long spilled;	// more of it, in spill
 	FILE *spill;	// a scratch file, opened when first needed
+	int spill_place;	// the next place for one (OpenScratchFile)
 	// Last, so that a write past its end leaves the object, where
 	// AddressSanitizer sees it.
 	char buffer[kLineSize];
@@ -48,21 +49,25 @@ struct Conversion {
 // Reads the first bytes of in, and its first line; refuses a UTF-16 or
 // UTF-32 playlist, with or without its byte-order mark, and a stream that
 // cannot be read. Writes nothing. Wide text is told by the first kHeadSize
-// bytes (all of a shorter input): UTF-32 by the mark FF FE 00 00 or 00 00
-// FE FF, or, without one, when more than half of its 4-byte units (at
-// least one) end with two zero bytes, or more than half begin with two;
-// otherwise UTF-16 by the mark FF FE or FE FF, or when more than half of
-// its 2-byte units (at least two) have a zero second byte, or more than
-// half a zero first byte.
-ConvertResult StartConversion(FILE *in, Conversion *conversion);
+// bytes (all of a shorter input). UTF-32: the mark FF FE 00 00 or 00 00 FE
+// FF, or, without one, more than half of its 4-byte units (at least one)
+// end with two zero bytes, or more than half begin with two. Otherwise
+// UTF-16: the mark FF FE or FE FF; or, without one, among its 2-byte units
+// those with a zero second byte alone (ASCII in UTF-16LE) outnumber those
+// with a zero first byte alone, and there are two of them or one is the
+// line feed 0A 00; or the same the other way round (UTF-16BE, 00 0A).
+// Text in any script has line ends, digits, dots or back-slashes, which
+// UTF-16 writes with a zero byte on one side; single-byte text has none,
+// or a stray one. end_mark: a 0x1A ends the input (see LineSource).
+ConvertResult StartConversion(FILE *in, Conversion *conversion, bool end_mark = false);
 
-// Writes the first line and converts the rest of in to out, one line of
+// Writes the first line and converts the rest of the input to out, one line of
 // output for every line read, however long. A UTF-8 byte-order mark stays
 // in front of the first line, which is rewritten as if it were not there.
 // out is flushed but not closed.
-ConvertResult FinishConversion(FILE *in, FILE *out, Conversion *conversion);
+ConvertResult FinishConversion(FILE *out, Conversion *conversion);
 
 // Both steps at once.
-ConvertResult ConvertPlaylist(FILE *in, FILE *out);
+ConvertResult ConvertPlaylist(FILE *in, FILE *out, bool end_mark = false);
 
 #endif

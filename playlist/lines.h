@@ -33,10 +33,26 @@ static_assert(kLineCapacity >= 8, "a line buffer holds a UTF-8 mark and more");
 bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut = nullptr,
               size_t *stored = nullptr);
 
-// ReadLine, but from the bytes of head not yet used (*used of length were),
-// then from stream: the bytes a caller read ahead to look at come first.
-bool ReadLineAfter(const char *head, size_t *used, size_t length, FILE *stream, char *line,
-                   size_t capacity, bool *cut = nullptr, size_t *stored = nullptr);
+// Where the line loop's bytes come from: first the bytes of a head it read
+// ahead to look at (used of length so far), then the stream. Where
+// end_mark is set, as Windows' text mode has it, a byte 0x1A ends the
+// input: a run of them up to the end is dropped, and one followed by
+// anything else sets marked, for the caller to refuse the input.
+struct LineSource {
+	const char *head;
+	size_t used;
+	size_t length;
+	FILE *stream;
+	bool end_mark;
+	bool marked;
+	bool from_head;	// the last byte came from the head
+};
+
+constexpr char kEndMark = '\x1A';
+
+// ReadLine, from source.
+bool ReadLineFrom(LineSource *source, char *line, size_t capacity, bool *cut = nullptr,
+                  size_t *stored = nullptr);
 
 // Makes an entry line followable by a UNIX player: "./" in front unless it
 // begins with a dot, every back-slash turned into a slash. Comment lines

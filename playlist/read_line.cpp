@@ -26,16 +26,6 @@ size_t TrimmedLength(const char *text, size_t length)
 	return length;
 }
 
-// Where a line's bytes come from: a stream, or first the bytes of a head
-// read ahead from it. At the line's bound the byte just read goes back.
-struct HeadThenStream {
-	const char *head;
-	size_t *used;
-	size_t length;
-	FILE *stream;
-	bool from_head;	// the last byte came from the head
-};
-
 static int NextByte(FILE *stream)
 {
 	return ReadByte(stream);
@@ -47,20 +37,42 @@ static void GiveBack(FILE *stream, int c)
 	(void)ungetc(c, stream);
 }
 
-static int NextByte(HeadThenStream *bytes)
+static int ByteOf(LineSource *source)
 {
-	bytes->from_head = *bytes->used < bytes->length;
-	if (bytes->from_head)
-		return static_cast<unsigned char>(bytes->head[(*bytes->used)++]);
-	return ReadByte(bytes->stream);
+	source->from_head = source->used < source->length;
+	if (source->from_head)
+		return static_cast<unsigned char>(source->head[source->used++]);
+	return ReadByte(source->stream);
 }
 
-static void GiveBack(HeadThenStream *bytes, int c)
+// At a 0x1A where it ends the input: what follows must be more of them up
+// to the end, as a DOS end-of-file mark is padded; anything else is text
+// the mark would hide.
+static int PastEndMark(LineSource *source)
 {
-	if (bytes->from_head)
-		(*bytes->used)--;
+	int c;
+
+	while ((c = ByteOf(source)) == static_cast<unsigned char>(kEndMark))
+		;
+	source->marked = c != EOF;
+	return EOF;
+}
+
+static int NextByte(LineSource *source)
+{
+	int c = ByteOf(source);
+
+	if (c == static_cast<unsigned char>(kEndMark) && source->end_mark)
+		return PastEndMark(source);
+	return c;
+}
+
+static void GiveBack(LineSource *source, int c)
+{
+	if (source->from_head)
+		source->used--;
 	else
-		(void)ungetc(c, bytes->stream);
+		(void)ungetc(c, source->stream);
 }
 
 template <typename Bytes>
@@ -102,12 +114,7 @@ bool ReadLine(FILE *stream, char *line, size_t capacity, bool *cut, size_t *stor
 	return ReadLineOf(stream, line, capacity, cut, stored);
 }
 
-// *used changes through the HeadThenStream, where clang-tidy does not look.
-// NOLINTNEXTLINE(readability-non-const-parameter)
-bool ReadLineAfter(const char *head, size_t *used, size_t length, FILE *stream, char *line,
-                   size_t capacity, bool *cut, size_t *stored)
+bool ReadLineFrom(LineSource *source, char *line, size_t capacity, bool *cut, size_t *stored)
 {
-	HeadThenStream bytes = {head, used, length, stream, false};
-
-	return ReadLineOf(&bytes, line, capacity, cut, stored);
+	return ReadLineOf(source, line, capacity, cut, stored);
 }

@@ -15,7 +15,7 @@ esac
 status=0
 for dll in $("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
 	case $(echo "$dll" | tr 'A-Z' 'a-z') in
-	kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll) ;;
+	kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | shell32.dll) ;;
 	*) echo "imports a DLL Windows does not have: $dll"; status=1 ;;
 	esac
 done

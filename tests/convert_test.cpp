@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,11 @@ namespace {
 using std::string;
 
 struct ConvertCase {
-	const char *name;
+	string name;
 	string input;
 	string output;
 	ConvertResult result;
+	bool end_mark = false;	// a 0x1A ends the input, as on Windows
 };
 
 const string kMark = "\xEF\xBB\xBF";
@@ -126,7 +128,88 @@ std::vector<ConvertCase> ConvertCases()
 		 kSpilled + string("\0q", 2), "./" + kSpilled + "\n", kConverted},
 		{"many long lines", Repeat(Repeat("m", 4500) + "\r\n", 3),
 		 Repeat("./" + Repeat("m", 4500) + "\n", 3) + "\n", kConverted},
+		// Where a 0x1A ends the text, a run of them at the very end goes;
+		// one with anything after it hides text, and is refused.
+		{"0x1A is data elsewhere", "#f\x1Ag\r\nh", "#f\x1Ag\n./h\n", kConverted},
+		{"0x1A mark at the end dropped", "a\\b\r\n\x1A", "./a/b\n\n", kConverted, true},
+		{"0x1A padding at the end dropped", "a\\b  \x1A\x1A\x1A", "./a/b\n", kConverted, true},
+		{"0x1A within the text refused", "a\\1.mp3\r\nb\\2.mp3\x1A" "c\\3.mp3\r\nd\r\n", "",
+		 kInputEndMark, true},
+		{"0x1A before a line end refused", "a\x1A\r\n", "", kInputEndMark, true},
+		{"0x1A past a long line's cut dropped", Repeat("x", 5000) + "\x1A", "./" + Repeat("x", 5000) + "\n",
+		 kConverted, true},
+		{"0x1A past a long line's cut refused", Repeat("x", 5000) + "\x1A\x1Ay", "", kInputEndMark, true},
+		{"0x1A in a UTF-16 character is UTF-16", string("\x1A\x01#\0E\0\r\0\n\0", 10), "",
+		 kInputIsUtf16, true},
 	};
+}
+
+// A name of a playlist entry in each of the world's common scripts, in
+// UTF-8.
+const char *const kScripts[][2] = {
+	{"Cyrillic", "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0\\\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE\\"
+	             "\xD0\x93\xD1\x80\xD1\x83\xD0\xBF\xD0\xBF\xD0\xB0 \xD0\xBA\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB8.mp3"},
+	{"Greek", "\xCE\x9C\xCE\xBF\xCF\x85\xCF\x83\xCE\xB9\xCE\xBA\xCE\xAE\\\xCE\xA7\xCE\xB1\xCF\x84\xCE\xB6\xCE\xB9"
+	          "\xCE\xB4\xCE\xAC\xCE\xBA\xCE\xB9\xCF\x82.mp3"},
+	{"Hebrew", "\xD7\x9E\xD7\x95\xD7\x96\xD7\x99\xD7\xA7\xD7\x94\\\xD7\x90\xD7\xA8\xD7\x99\xD7\xA7.mp3"},
+	{"Arabic", "\xD9\x85\xD9\x88\xD8\xB3\xD9\x8A\xD9\x82\xD9\x89\\\xD9\x81\xD9\x8A\xD8\xB1\xD9\x88\xD8\xB2.mp3"},
+	{"Devanagari", "\xE0\xA4\xB8\xE0\xA4\x82\xE0\xA4\x97\xE0\xA5\x80\xE0\xA4\xA4\\\xE0\xA4\xB2\xE0\xA4\xA4"
+	               "\xE0\xA4\xBE.mp3"},
+	{"Thai", "\xE0\xB9\x80\xE0\xB8\x9E\xE0\xB8\xA5\xE0\xB8\x87\\\xE0\xB8\x84\xE0\xB8\xB2\xE0\xB8\xA3"
+	         "\xE0\xB8\xB2\xE0\xB8\x9A\xE0\xB8\xB2\xE0\xB8\xA7.mp3"},
+	// U+4E00 is 00 4E in UTF-16LE: a zero on the other side.
+	{"Chinese", "\xE9\x9F\xB3\xE4\xB9\x90\\\xE4\xB8\x80\xE8\xB7\xAF\xE5\x90\x91\xE5\x8C\x97.mp3"},
+	{"Japanese", "\xE9\x9F\xB3\xE6\xA5\xBD\\\xE3\x83\x95\xE3\x82\xA1\xE3\x83\xBC\xE3\x82\xB9\xE3\x83\x88.mp3"},
+	{"Korean", "\xEC\x9D\x8C\xEC\x95\x85\\\xEC\xA2\x8B\xEC\x9D\x80 \xEB\x82\xA0.mp3"},
+};
+
+// text, in UTF-8, as width-byte units (2 or 4) in either byte order.
+string Wide(const string &text, size_t width, bool big)
+{
+	string wide;
+	for (size_t at = 0; at < text.size();) {
+		const unsigned char lead = static_cast<unsigned char>(text[at]);
+		const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+		unsigned long point = length == 1 ? lead : lead & (0x7F >> length);
+		for (size_t i = 1; i < length; i++)
+			point = point << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+		at += length;
+		for (size_t i = 0; i < width; i++)
+			wide += static_cast<char>(point >> 8 * (big ? width - 1 - i : i));
+	}
+	return wide;
+}
+
+// In every script: single-byte text converts, wide text in either byte
+// order, with CR LF or LF, after a header, an empty first line or none, is
+// refused.
+std::vector<ConvertCase> ScriptCases()
+{
+	std::vector<ConvertCase> cases;
+	for (const auto &script : kScripts) {
+		const string name = script[0], entry = script[1];
+		string converted = "./" + entry;
+		std::replace(converted.begin(), converted.end(), '\\', '/');
+		cases.push_back({name + " in UTF-8", "#EXTM3U\r\n" + entry + "\r\n", "#EXTM3U\n" + converted + "\n\n",
+		                 kConverted});
+		cases.push_back({name + " in UTF-16LE", Wide("#EXTM3U\r\n" + entry + "\r\n", 2, false), "",
+		                 kInputIsUtf16});
+		cases.push_back({name + " in UTF-16BE, LF", Wide(entry + "\n" + entry, 2, true), "",
+		                 kInputIsUtf16});
+		cases.push_back({name + " in UTF-16LE, empty first line", Wide("\n" + entry, 2, false), "",
+		                 kInputIsUtf16});
+		cases.push_back({name + " in UTF-16BE, entry alone", Wide(entry, 2, true), "", kInputIsUtf16});
+		cases.push_back({name + " in UTF-32BE", Wide(entry + "\r\n", 4, true), "", kInputIsUtf32});
+		cases.push_back({name + " in UTF-32LE", Wide(entry, 4, false), "", kInputIsUtf32});
+	}
+	// Single-byte code pages: Windows-1251, Shift_JIS, GBK, EUC-KR.
+	cases.push_back({"Cyrillic in Windows-1251", "\xCC\xF3\xE7\xFB\xEA\xE0\\\xCA\xE8\xED\xEE.mp3",
+	                 "./\xCC\xF3\xE7\xFB\xEA\xE0/\xCA\xE8\xED\xEE.mp3\n", kConverted});
+	cases.push_back({"Japanese in Shift_JIS", "\x89\xB9\x8A\x79\\a.mp3", "./\x89\xB9\x8A\x79/a.mp3\n",
+	                 kConverted});
+	cases.push_back({"Chinese in GBK", "\xD2\xF4\xC0\xD6\\a.mp3", "./\xD2\xF4\xC0\xD6/a.mp3\n", kConverted});
+	cases.push_back({"Korean in EUC-KR", "\xC0\xBD\xBE\xC7\\a.mp3", "./\xC0\xBD\xBE\xC7/a.mp3\n", kConverted});
+	return cases;
 }
 
 class ConvertTest : public ::testing::TestWithParam<ConvertCase> {};
@@ -138,13 +221,17 @@ TEST_P(ConvertTest, WritesTheExpectedBytes)
 	ASSERT_NE(in, nullptr);
 	ASSERT_NE(out, nullptr);
 
-	EXPECT_EQ(ConvertPlaylist(in, out), GetParam().result);
+	EXPECT_EQ(ConvertPlaylist(in, out, GetParam().end_mark), GetParam().result);
+	if (GetParam().result != kConverted)
+		return (void)fclose(in), (void)fclose(out);
 	EXPECT_EQ(ContentsOf(out), GetParam().output);
 	fclose(in);
 	fclose(out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Playlists, ConvertTest, ::testing::ValuesIn(ConvertCases()),
+	NameOf<ConvertCase>);
+INSTANTIATE_TEST_SUITE_P(Scripts, ConvertTest, ::testing::ValuesIn(ScriptCases()),
 	NameOf<ConvertCase>);
 
 // Lines from a little under to a little over what the buffer holds, of
@@ -271,22 +358,38 @@ TEST(ConvertPlaylist, ScratchFileForLongWhiteSpace)
 	}
 }
 
-// A scratch file that fails: the conversion says so rather than write a
-// line without the white space it held, or go on as if it had held it.
-TEST(ConvertPlaylist, BrokenScratchFileIsAFailure)
+// A scratch file that fails: where it takes no more writes (a full
+// $TMPDIR), what it held moves to the next place; where it cannot give back
+// what it held, the conversion says so rather than write a line without
+// that white space, or go on as if it had held it.
+TEST(ConvertPlaylist, BrokenScratchFile)
 {
-	for (ScratchFault fault : {kNoRead, kNoWrite, kNoSeek}) {
+	const string kept = "x" + kSpilled + "y\n", dropped = "x" + kSpilled + "\r\n";
+	const struct {
+		ScratchFault fault;
+		string input;
+		ConvertResult result;
+	} cases[] = {
+		{kNoRead, kept, kWriteFailed},
+		{kNoSeek, kept, kWriteFailed},
+		{kNoWrite, kept, kConverted},
 		// A run that is dropped needs no reading back.
-		FILE *in = StreamOf("x" + kSpilled + (fault == kNoWrite ? "\r\n" : "y\n"));
+		{kNoWrite, dropped, kConverted},
+	};
+	for (const auto &test : cases) {
+		FILE *in = StreamOf(test.input);
 		FILE *out = tmpfile();
 		ASSERT_NE(in, nullptr);
 		ASSERT_NE(out, nullptr);
 		Conversion conversion;
 		ASSERT_EQ(StartConversion(in, &conversion), kConverted);
-		conversion.spill = BrokenScratch(fault);
+		conversion.spill = BrokenScratch(test.fault);
 		ASSERT_NE(conversion.spill, nullptr);
 		setvbuf(conversion.spill, nullptr, _IONBF, 0);
-		EXPECT_EQ(FinishConversion(in, out, &conversion), kWriteFailed) << fault;
+		EXPECT_EQ(FinishConversion(out, &conversion), test.result) << test.fault;
+		if (test.result == kConverted) {
+			EXPECT_EQ(ContentsOf(out), test.input == kept ? "./x" + kSpilled + "y\n\n" : "./x\n\n");
+		}
 		fclose(in);
 		fclose(out);
 	}

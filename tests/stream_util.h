@@ -25,8 +25,8 @@ template <typename Case>
 std::string NameOf(const ::testing::TestParamInfo<Case> &info)
 {
 	std::string name;
-	for (const char *p = info.param.name; *p != '\0'; p++)
-		name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+	for (char c : std::string(info.param.name))
+		name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
 	return name;
 }
 

@@ -22,6 +22,10 @@ folder=$scratch/$(basename "$zip" .zip)
 found=$(cd "$folder" && ls | tr '\n' ' ')
 [ "$found" = "LICENSE.txt README.txt tandrel.exe " ] ||
 	{ echo "FAIL: the archive holds $found"; exit 1; }
+# Stripped: no symbol table left in the program.
+if "${OBJDUMP:-objdump}" -t "$folder/tandrel.exe" 2>/dev/null | grep -q 'main$'; then
+	echo "FAIL: tandrel.exe is not stripped"; exit 1
+fi
 for text in README.txt LICENSE.txt; do
 	awk '!/\r$/ { bare = 1 } END { exit bare }' "$folder/$text" ||
 		{ echo "FAIL: $text has lines without CR LF"; exit 1; }

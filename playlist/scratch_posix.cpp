@@ -1,15 +1,22 @@
-#include "frontend/scratch.h"
+#include "playlist/scratch.h"
 
 #include <climits>
 #include <cstdlib>
 #include <unistd.h>
+
+static const char *near_folder;
+
+void SetScratchFolder(const char *folder)
+{
+	near_folder = folder;
+}
 
 // A scratch file in folder, or nullptr.
 static FILE *OpenScratchIn(const char *folder)
 {
 	char name[PATH_MAX];
 
-	// As in CopyName, a failure's -1 is no length that fits.
+	// A failure's -1 is no length that fits.
 	if (static_cast<size_t>(snprintf(name, sizeof name, "%s/tandrel-XXXXXX", folder)) >=
 	    sizeof name)
 		return nullptr;
@@ -23,11 +30,14 @@ static FILE *OpenScratchIn(const char *folder)
 	return stream;
 }
 
-FILE *OpenScratchFile()
+FILE *OpenScratchFile(int *place)
 {
-	const char *folder = getenv("TMPDIR");
-	FILE *stream = folder != nullptr && *folder != '\0' ? OpenScratchIn(folder) : nullptr;
-
-	// A TMPDIR that is missing or no folder is no reason to fail.
-	return stream != nullptr ? stream : OpenScratchIn("/tmp");
+	while (*place < 3) {
+		const int at = (*place)++;
+		const char *folder = at == 0 ? getenv("TMPDIR") : at == 1 ? near_folder : "/tmp";
+		FILE *stream = folder != nullptr && *folder != '\0' ? OpenScratchIn(folder) : nullptr;
+		if (stream != nullptr)
+			return stream;
+	}
+	return nullptr;
 }
