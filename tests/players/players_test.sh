@@ -1,7 +1,7 @@
 #!/bin/sh
 # Real UNIX players follow every entry of a converted Windows playlist, and
 # fail on the same entries before conversion.
-#   players_test.sh mpv|vlc TANDREL
+#   players_test.sh mpv|vlc|mpd TANDREL
 # Builds a music tree of short silent WAV files in a scratch folder: entries
 # in sub-folders, a folder with a space, a ..\ entry, a C:\ entry reached
 # through a link named C: beside the playlist, a UTF-8 file name. Exits 77
@@ -14,11 +14,14 @@ here=$(dirname "$(realpath "$0")")
 case $player in
 mpv) command -v mpv >/dev/null || { echo "skipped: mpv is not installed"; exit 77; } ;;
 vlc) command -v cvlc >/dev/null || { echo "skipped: cvlc is not installed"; exit 77; } ;;
-*) echo "usage: players_test.sh mpv|vlc TANDREL" >&2; exit 2 ;;
+mpd) command -v mpd >/dev/null && command -v mpc >/dev/null ||
+	{ echo "skipped: mpd or mpc is not installed"; exit 77; } ;;
+*) echo "usage: players_test.sh mpv|vlc|mpd TANDREL" >&2; exit 2 ;;
 esac
 
 root=$(mktemp -d /tmp/tandrel-players-XXXXXX)
-trap 'rm -rf "$root"' EXIT
+server=""
+trap '[ -z "$server" ] || kill "$server"; rm -rf "$root"' EXIT
 chmod 755 "$root"
 
 # 0.1 s of 8-bit mono silence at 8 kHz.
@@ -60,6 +63,13 @@ play() {
 			--script="$here/mpv_entries.lua" --playlist="$1") |
 			sed -e 's/^eof /played /' -e 's/^error /failed /'
 		;;
+	mpd)
+		# MPD resolves what it loads against its database of the music
+		# folder, and lists only the entries it found.
+		MPD_HOST=$root/mpd.socket mpc -q clear
+		MPD_HOST=$root/mpd.socket mpc -q load "lists/$1" >/dev/null
+		MPD_HOST=$root/mpd.socket mpc -f 'played %file%' playlist
+		;;
 	vlc)
 		# VLC refuses to run as root.
 		chown nobody "$root/home"
@@ -87,6 +97,30 @@ check() {
 	fi
 }
 
+# A server of the test's own: the scratch tree as its music folder, a UNIX
+# socket, no sound.
+if [ "$player" = mpd ]; then
+	mkdir "$root/playlists"
+	cat >"$root/mpd.conf" <<EOF
+music_directory "$root"
+playlist_directory "$root/playlists"
+db_file "$root/mpd.db"
+log_file "$root/mpd.log"
+pid_file "$root/mpd.pid"
+state_file "$root/mpd.state"
+bind_to_address "$root/mpd.socket"
+audio_output {
+	type "null"
+	name "null"
+}
+EOF
+	mpd --no-daemon "$root/mpd.conf" >/dev/null 2>&1 &
+	server=$!
+	for wait in $(seq 1 100); do [ -S "$root/mpd.socket" ] && break; sleep 0.1; done
+	MPD_HOST=$root/mpd.socket mpc -q update --wait ||
+		{ echo "FAIL: MPD did not start"; exit 1; }
+fi
+
 if [ "$player" = mpv ]; then
 	converted="played ./Music/One.wav
 played ./Music/Two Words/Two.wav
@@ -98,6 +132,13 @@ failed Music\\Two Words\\Two.wav
 failed ..\\Outside\\Three.wav
 failed C:\\Music\\Four.wav
 failed Music\\Café.wav"
+elif [ "$player" = mpd ]; then
+	converted="played lists/Music/One.wav
+played lists/Music/Two Words/Two.wav
+played Outside/Three.wav
+played lists/C:/Music/Four.wav
+played lists/Music/Café.wav"
+	unconverted=""
 else
 	converted="played lists/Music/One.wav
 played lists/Music/Two%20Words/Two.wav
