@@ -1,6 +1,7 @@
 // The new file on Windows: always under a hidden name unique to the run,
-// shared for reading alone, so that no other program may write, move or
-// remove it, and hidden; it takes the playlist's attributes once named.
+// shared for reading and for the run's own moves, locked, and hidden; it
+// takes the playlist's attributes once named. A run that takes it for a
+// leftover finds it locked.
 // Windows has no owners or permission bits to keep: the new playlist takes
 // the folder's access rules, as Windows users expect.
 #include "frontend/files_windows.h"
@@ -37,7 +38,7 @@ FILE *CreateHiddenFile(const Folder *folder, unsigned long, char *leaf, size_t s
 		if (!PathIn(folder, name, path))
 			break;
 		handle = OpenPath(path, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-		                  FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
+		                  FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
 		if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
 			break;
 	}
@@ -75,7 +76,6 @@ void RemoveLeftovers(const Folder *folder)
 	if (search == INVALID_HANDLE_VALUE)
 		return;
 	do {
-		// A live run's file shares no deleting: it does not open so.
 		if (!Narrow(found.cFileName, leaf, sizeof leaf) || !IsHiddenLeaf(leaf) ||
 		    !PathIn(folder, leaf, path))
 			continue;
@@ -85,6 +85,7 @@ void RemoveLeftovers(const Folder *folder)
 		                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 		if (handle == INVALID_HANDLE_VALUE)
 			continue;
+		// A live run holds its new file locked from the moment it exists.
 		if (LockFarByte(handle, true))
 			(void)RemoveHandle(handle, folder);
 		CloseHandle(handle);

@@ -40,10 +40,12 @@ bool StatusOfHandle(HANDLE handle, FileStatus *status);
 // another program holds it.
 HANDLE OpenPath(const wchar_t *path, DWORD access, DWORD sharing, DWORD creation, DWORD flags);
 
-// The file of handle opened anew with access (DELETE to move or remove it),
-// without its name looked up again, trying again while another program
-// holds it. INVALID_HANDLE_VALUE, with errno, where it cannot be.
-HANDLE ReopenHandle(HANDLE handle, DWORD access);
+// The file of handle opened anew with access (DELETE to move or remove it)
+// by its name leaf in folder, trying again while another program holds it:
+// only where that name is still the very file. INVALID_HANDLE_VALUE, with
+// errno (kNotThatFile for another file), where it cannot be. ReOpenFile is
+// not it: Wine opens there the name the handle was opened by.
+HANDLE OpenAgain(HANDLE handle, const Folder *folder, const char *leaf, DWORD access);
 
 // Gives the file open as handle the path target, over what has it where
 // replace. 0 or errno.

@@ -69,18 +69,25 @@ NameState LookAt(const Folder *folder, const char *leaf, const FileStatus *file)
 	return state;
 }
 
-HANDLE ReopenHandle(HANDLE handle, DWORD access)
+HANDLE OpenAgain(HANDLE handle, const Folder *folder, const char *leaf, DWORD access)
 {
-	HANDLE reopened;
-	int tries = 0;
+	static wchar_t path[kWideSize];
+	FileStatus mine, found;
 
-	do
-		reopened = ReOpenFile(handle, access | SYNCHRONIZE,
-		                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
-	while (reopened == INVALID_HANDLE_VALUE && TryAgain(GetLastError(), &tries));
-	if (reopened == INVALID_HANDLE_VALUE)
+	if (!PathIn(folder, leaf, path) || !StatusOfHandle(handle, &mine))
+		return INVALID_HANDLE_VALUE;
+	HANDLE again = OpenPath(path, access | SYNCHRONIZE,
+	                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+	                        FILE_FLAG_OPEN_REPARSE_POINT);
+	if (again == INVALID_HANDLE_VALUE) {
 		SetErrno();
-	return reopened;
+		return INVALID_HANDLE_VALUE;
+	}
+	if (StatusOfHandle(again, &found) && SameFile(&found, &mine))
+		return again;
+	CloseHandle(again);
+	errno = kNotThatFile;
+	return INVALID_HANDLE_VALUE;
 }
 
 int RenameHandle(HANDLE handle, const wchar_t *target, bool replace)
@@ -104,40 +111,40 @@ int RenameHandle(HANDLE handle, const wchar_t *target, bool replace)
 	return 0;
 }
 
-// Moves the file open as stream through its handle: the new file's may,
-// and shares no deleting with any other; the playlist, read with every
-// sharing so that players go on, is opened anew for it.
-static int Move(FILE *stream, const Folder *to, const char *to_leaf, bool replace)
+// Moves the file open as stream, which has the name from_leaf in from,
+// through a handle opened for it, which must be that very file: so that
+// Windows weighs what every other program holding the file lets others do.
+// The playlist is read with every sharing, so that players go on, and asks
+// for moving only now.
+static int Move(FILE *stream, const Folder *from, const char *from_leaf, const Folder *to,
+                const char *to_leaf, bool replace)
 {
 	static wchar_t target[kWideSize];
 
 	if (!PathIn(to, to_leaf, target))
 		return errno;
-	int error = RenameHandle(HandleOf(stream), target, replace);
-	if (error != EACCES)
-		return error;
-	HANDLE handle = ReopenHandle(HandleOf(stream), DELETE);
+	HANDLE handle = OpenAgain(HandleOf(stream), from, from_leaf, DELETE);
 	if (handle == INVALID_HANDLE_VALUE)
 		return errno;
-	error = RenameHandle(handle, target, replace);
+	int error = RenameHandle(handle, target, replace);
 	CloseHandle(handle);
 	return error;
 }
 
-int MoveOpenFile(FILE *stream, const FileStatus *, const Folder *, const char *, const Folder *to,
-                 const char *to_leaf, bool, bool)
+int MoveOpenFile(FILE *stream, const FileStatus *, const Folder *from, const char *from_leaf,
+                 const Folder *to, const char *to_leaf, bool, bool)
 {
-	return Move(stream, to, to_leaf, false);
+	return Move(stream, from, from_leaf, to, to_leaf, false);
 }
 
-int ReplaceWithOpenFile(FILE *stream, const FileStatus *, const Folder *, const char *,
+int ReplaceWithOpenFile(FILE *stream, const FileStatus *, const Folder *from, const char *from_leaf,
                         const Folder *to, const char *to_leaf, const FileStatus *replaced)
 {
 	// Replaced only while the name is still that file; a rename checks no
 	// identity.
 	if (LookAt(to, to_leaf, replaced) != kNameIsFile)
 		return kNotThatFile;
-	return Move(stream, to, to_leaf, true);
+	return Move(stream, from, from_leaf, to, to_leaf, true);
 }
 
 // The removal that frees the name at once, of Windows 10 from 1607 on,
@@ -175,10 +182,10 @@ int RemoveHandle(HANDLE handle, const Folder *folder)
 	return ErrnoOf(GetLastError());
 }
 
-int RemoveOpenFile(FILE *stream, const FileStatus *, const Folder *folder, const char *)
+int RemoveOpenFile(FILE *stream, const FileStatus *, const Folder *folder, const char *leaf)
 {
-	HANDLE handle = ReopenHandle(HandleOf(stream), DELETE | FILE_READ_ATTRIBUTES |
-	                                                   FILE_WRITE_ATTRIBUTES);
+	HANDLE handle = OpenAgain(HandleOf(stream), folder, leaf,
+	                          DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
 	if (handle == INVALID_HANDLE_VALUE)
 		return errno;
 	int error = RemoveHandle(handle, folder);
@@ -215,16 +222,22 @@ void RemoveHiddenFile(FILE *stream, const Folder *folder, const char *leaf,
 bool DigestFile(FILE *stream, unsigned long long *digest)
 {
 	static unsigned char block[1 << 16];
-	// A handle of its own, with a position of its own.
-	HANDLE handle = ReopenHandle(HandleOf(stream), GENERIC_READ);
+	const HANDLE handle = HandleOf(stream);
+	LARGE_INTEGER zero = {}, position;
+	OVERLAPPED at = {};
 	DWORD got = 0;
 	BOOL read = TRUE;
 
-	if (handle == INVALID_HANDLE_VALUE)
+	// Read from the start, then back where the stream's reads were.
+	if (SetFilePointerEx(handle, zero, &position, FILE_CURRENT) == 0)
 		return false;
 	*digest = kDigestStart;
-	while ((read = ReadFile(handle, block, sizeof block, &got, nullptr)) != 0 && got > 0)
+	for (unsigned long long offset = 0;
+	     (read = ReadFile(handle, block, sizeof block, &got, &at)) != 0 && got > 0; offset += got) {
 		*digest = Digest(*digest, block, got);
-	CloseHandle(handle);
-	return read != 0;
+		at.Offset = static_cast<DWORD>(offset + got);
+		at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+	}
+	const bool ended = read != 0 || GetLastError() == ERROR_HANDLE_EOF;
+	return SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) != 0 && ended;
 }
