@@ -6,6 +6,8 @@
 
 #include <acl/libacl.h>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -111,6 +113,18 @@ FILE *CreateHiddenFile(const Folder *folder, unsigned long mode, char *leaf, siz
 	return stream;
 }
 
+// A run's hidden name carries its process number. Through a second FUSE
+// view of the folder a live run's lock is not seen, but its process here
+// is.
+static bool MakerIsLive(const char *leaf)
+{
+	const unsigned long process = HiddenLeafProcess(leaf);
+
+	if (process == 0 || process > INT_MAX)
+		return false;
+	return kill(static_cast<pid_t>(process), 0) == 0 || errno == EPERM;
+}
+
 void RemoveLeftovers(const Folder *folder)
 {
 	int listing = OpenForListing(folder);
@@ -123,7 +137,7 @@ void RemoveLeftovers(const Folder *folder)
 		return;
 	}
 	while ((entry = readdir(entries)) != nullptr) {
-		if (!IsHiddenLeaf(entry->d_name))
+		if (!IsHiddenLeaf(entry->d_name) || MakerIsLive(entry->d_name))
 			continue;
 		int descriptor = openat(folder->descriptor, entry->d_name,
 		                        O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);

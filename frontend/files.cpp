@@ -1,6 +1,7 @@
 // What both platforms' file code shares.
 #include "frontend/platform.h"
 
+#include <cstdlib>
 #include <cstring>
 
 // Stream buffers far larger than the C library's few kilobytes: a playlist
@@ -92,4 +93,24 @@ bool IsHiddenLeaf(const char *leaf)
 
 	return length > prefix + suffix && strncmp(leaf, kHiddenPrefix, prefix) == 0 &&
 	       strcmp(leaf + length - suffix, kHiddenSuffix) == 0;
+}
+
+static bool IsDigit(char c)
+{
+	return c >= '0' && c <= '9';
+}
+
+unsigned long HiddenLeafProcess(const char *leaf)
+{
+	static const char kNewPrefix[] = ".~tandrel-new-";
+	const char *number = leaf + sizeof kNewPrefix - 1;
+	char *end = nullptr;
+
+	if (strncmp(leaf, kNewPrefix, sizeof kNewPrefix - 1) != 0 || !IsDigit(*number))
+		return 0;
+	const unsigned long process = strtoul(number, &end, 10);
+	if (end[0] != '-' || !IsDigit(end[1]))
+		return 0;
+	(void)strtoul(end + 1, &end, 10);
+	return strcmp(end, kHiddenSuffix) == 0 ? process : 0;
 }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 LockResult LockFolder(Folder *folder, int seconds)
@@ -78,31 +79,22 @@ static int RenameNoReplace(int from, const char *from_leaf, int to, const char *
 	if (!to_locked)
 		return ENOLCK;
 	struct stat found, reserved;
-	int placeholder = reserve ? openat(to, to_leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW |
-	                                                    O_NOCTTY | O_CLOEXEC, 0600)
-	                          : -1;
-	if (reserve && (placeholder < 0 || fstat(placeholder, &reserved) != 0)) {
-		int error = errno;
-		if (placeholder >= 0)
-			(void)close(placeholder);
-		return error;
-	}
+	// The empty file is made without being opened: a FUSE daemon replaces a
+	// file that is open in two steps, hiding it and then renaming, and a run
+	// in another view could take the name between the two.
+	if (reserve && (mknodat(to, to_leaf, S_IFREG | 0600, 0) != 0 ||
+	                fstatat(to, to_leaf, &reserved, AT_SYMLINK_NOFOLLOW) != 0))
+		return errno;
 	if (!reserve && fstatat(to, to_leaf, &found, AT_SYMLINK_NOFOLLOW) == 0)
 		return EEXIST;
 	if (!reserve && errno != ENOENT)
 		return errno;
-	if (renameat(from, from_leaf, to, to_leaf) == 0) {
-		if (placeholder >= 0)
-			(void)close(placeholder);
+	if (renameat(from, from_leaf, to, to_leaf) == 0)
 		return 0;
-	}
 	int error = errno;
-	if (placeholder >= 0) {
-		if (fstatat(to, to_leaf, &found, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    found.st_dev == reserved.st_dev && found.st_ino == reserved.st_ino)
-			(void)unlinkat(to, to_leaf, 0);
-		(void)close(placeholder);
-	}
+	if (reserve && fstatat(to, to_leaf, &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    found.st_dev == reserved.st_dev && found.st_ino == reserved.st_ino)
+		(void)unlinkat(to, to_leaf, 0);
 	return error;
 }
 

@@ -275,5 +275,7 @@ constexpr unsigned long long kDigestStart = 14695981039346656037ULL;
 void HiddenLeaf(const char *kind, unsigned long process, unsigned attempt, char *leaf,
                 size_t size);
 bool IsHiddenLeaf(const char *leaf);
+// P of a new file's hidden name, or 0 for another name.
+unsigned long HiddenLeafProcess(const char *leaf);
 
 #endif

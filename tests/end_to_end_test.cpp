@@ -1481,9 +1481,11 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		// Neither a rename that never replaces nor hard links, as on FAT.
 		{"no anonymous files, no renameat2, no links", with_hidden({"-e",
 		 "inject=renameat2:error=EINVAL", "-e", "inject=linkat:error=EPERM"}), 0, "", kConverted},
-		// ... and no lock to take for the check and the rename.
+		// ... and no lock to take for the check and the rename: the third of
+		// the folder's locks, after the look at the temporary name and the
+		// new file's.
 		{"no renameat2, no links, no lock", with_hidden({"-e", "inject=renameat2:error=EINVAL",
-		 "-e", "inject=linkat:error=EPERM", "-e", "inject=flock:error=EBADF:when=@work>, LOCK_EX#2"}),
+		 "-e", "inject=linkat:error=EPERM", "-e", "inject=flock:error=EBADF:when=@work>, LOCK_EX#3"}),
 		 1, kUnableMove + string(kCannotRename), kOriginal},
 		{"/proc cannot name the new file", {"-e", "inject=newfstatat:error=ENOENT:when=@/proc/self/fd"},
 		 0, "", kConverted},
@@ -1597,10 +1599,13 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		std::sort(row.after.begin(), row.after.end());
 		rows.push_back(row);
 	}
-	// Hidden files of other runs: those held, as live runs hold theirs, stay;
-	// those no run holds, whatever their names, were left by killed runs
-	// and go.
-	const string names[] = {".~tandrel-new-1.m3u", ".~tandrel-new-3.m3u", ".~tandrel-new-77-5.m3u"};
+	// Hidden files of other runs: those held, as live runs hold theirs, stay,
+	// and so does one named by a live process, whose lock another view of
+	// the folder would hide; those no run holds, whatever their names, were
+	// left by killed runs and go.
+	const string names[] = {".~tandrel-new-1.m3u", ".~tandrel-new-3.m3u",
+	                        ".~tandrel-new-4999999-5.m3u"};
+	const string of_live_process = ".~tandrel-new-" + std::to_string(getpid()) + "-1.m3u";
 	for (bool live : {true, false}) {
 		Row row{live ? "no anonymous files, other runs' files stay"
 		             : "no anonymous files, leftovers go, whatever their names"};
@@ -1612,8 +1617,9 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 				if (live)
 					Hold(name);
 			}
+			Write(of_live_process, "a live run's");
 		};
-		row.after = {File("list.m3u", converted)};
+		row.after = {File("list.m3u", converted), File(of_live_process, "a live run's")};
 		for (const string &name : names) {
 			if (live)
 				row.after.push_back(File(name, "somebody's"));
