@@ -18,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -265,8 +266,10 @@ enum Where { kEverywhere, kNative, kEmulated, kAsRoot };
 
 // What a refused run finds before it. Link and hard link hold the name
 // they lead to; a held file is locked by another process, as a run locks
-// its playlist; another's link is owned by nobody.
-enum Kind { kFile, kFolder, kFifo, kLink, kHardLink, kHeldFile, kAnothersLink };
+// its playlist; another's link is owned by nobody. A full device is the
+// test's own node like /dev/full, where root may make one: a faulty build
+// run by root must not replace the machine's.
+enum Kind { kFile, kFolder, kFifo, kLink, kHardLink, kHeldFile, kAnothersLink, kFullDevice };
 
 struct Found {
 	string name;
@@ -507,8 +510,10 @@ protected:
 			const size_t equals = setting.find('=');
 			setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
 		}
+		// Nobody's groups list its own first, as a login's do.
+		const gid_t groups[] = {65534, options.also_in};
 		if (options.as_nobody && getuid() == 0 &&
-		    (setgroups(options.also_in != 0 ? 1 : 0, &options.also_in) != 0 ||
+		    (setgroups(options.also_in != 0 ? 2 : 1, groups) != 0 ||
 		     setgid(65534) != 0 || setuid(65534) != 0))
 			_exit(126);
 	}
@@ -764,6 +769,10 @@ protected:
 				ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
 			else if (found.kind == kHardLink)
 				fs::create_hard_link(At(found.holds), path);
+			else if (found.kind == kFullDevice && getuid() == 0)
+				ASSERT_EQ(mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+			else if (found.kind == kFullDevice)
+				fs::create_symlink("/dev/full", path);
 			else
 				fs::create_symlink(found.holds, path);
 			if (found.kind == kHeldFile)
@@ -976,7 +985,7 @@ TEST_F(EndToEnd, RefusedRunsTouchNothing)
 		{"hard link", {a, {"hard.m3u", kHardLink, "a.m3u"}}, {"hard.m3u", "a.m3u"}, 2, kSameFile},
 		{"link", {a, {"link.m3u", kLink, "a.m3u"}}, {"a.m3u", "link.m3u"}, 2, kSameFile},
 		{"link", {a, {"link.m3u", kLink, "a.m3u"}}, {"link.m3u", "a.m3u"}, 2, kSameFile},
-		{"full disk", {list}, {"list.m3u", "/dev/full"}, 2, kUnableWrite},
+		{"full disk", {list, {"full", kFullDevice, ""}}, {"list.m3u", "full"}, 2, kUnableWrite},
 		{"folder read", {{"folder.m3u", kFolder, ""}, out}, {"folder.m3u", "out.m3u"}, 1,
 		 kUnableInput + ("\n" + Reason("folder.m3u", kIsFolder)), kNative},
 		{"output a folder", {list, {"d", kFolder, ""}}, {"list.m3u", "d"}, 2,
@@ -1329,9 +1338,12 @@ TEST_F(EndToEnd, ClosedStandardStreamsNeverStopARun)
 	Expect({"list.m3u"}, 0, Said(kTemp, "list.m3u"), no_input);
 	EXPECT_EQ(Read("list.m3u"), kUnixList);
 	// The messages are out before the output is opened: standard output
-	// as the output ends up holding the playlist, not the banner.
+	// as the output ends up holding the playlist, not the banner. The name
+	// is the test's own link, as /dev/stdout is: a faulty build run by root
+	// must not replace the machine's.
 	Write("in.m3u", kWindowsList);
-	Expect({"in.m3u", "/dev/stdout"}, 0, kUnixList);
+	fs::create_symlink("/proc/self/fd/1", At("stdout"));
+	Expect({"in.m3u", "stdout"}, 0, kUnixList);
 }
 
 // A link stays a link, and what it leads to is converted, wherever the
@@ -1444,6 +1456,7 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		After after;
 		Names args = {"list.m3u"};
 		mode_t mode = 0644;
+		string folder = "";	// where it runs, below the work folder
 	};
 	const Names hidden = {"-e", "inject=openat:error=EOPNOTSUPP:when=@O_TMPFILE"};
 	const auto with_hidden = [&](Names faults) {
@@ -1458,6 +1471,9 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 	const Names two = {"list.m3u", "out.m3u"};
 	std::vector<Fault> faults = {
 		{"sync fails", {"-e", "inject=fsync:error=EIO"}, 2, kUnableWrite, kOriginal},
+		// From another folder, where its bits cannot be lowered for the move.
+		{"bits not lowered", {"-e", "inject=fchmod:error=EIO"}, 1,
+		 kUnableMove + string(kCannotLower), kOriginal, {"../list.m3u"}, 0644, "sub"},
 		{"close fails", with_hidden({"-e", "inject=close:error=EIO:when=@list.m3u>#2"}), 2,
 		 kUnableWrite, kOriginal},
 		{"read fails midway", {"-P", "list.m3u", "-e", "inject=read:error=EIO:when=2"}, 1,
@@ -1566,6 +1582,7 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		const bool in_place = fault.args.size() == 1;
 		Row row{fault.why, fault.args, fault.status, fault.said};
 		row.options.faults = fault.faults;
+		row.options.folder = fault.folder;
 		// White space held past what memory takes, for the scratch file.
 		const string input = fault.why.rfind("scratch", 0) == 0
 		                         ? "x" + Repeat(" ", 70000) + "y\r\n"
@@ -1573,7 +1590,11 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 		const string output = fault.why.rfind("scratch", 0) == 0
 		                          ? "./x" + Repeat(" ", 70000) + "y\n\n"
 		                          : converted;
-		row.setup = [=] { Write("list.m3u", input, fault.mode); };
+		row.setup = [=] {
+			Write("list.m3u", input, fault.mode);
+			if (!fault.folder.empty())
+				fs::create_directory(At(fault.folder));
+		};
 		const string left = in_place ? "list.m3u" : "out.m3u";
 		switch (fault.after) {
 		case kOriginal:
@@ -1596,6 +1617,8 @@ TEST_F(EndToEnd, InjectedFaultsLoseNothing)
 			row.after = {File("list.m3u", input, fault.mode), File("out.m3u", output)};
 			break;
 		}
+		if (!fault.folder.empty())
+			row.after.push_back(fault.folder + ": folder");
 		std::sort(row.after.begin(), row.after.end());
 		rows.push_back(row);
 	}
