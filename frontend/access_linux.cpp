@@ -178,6 +178,18 @@ static bool GiveOwnership(int descriptor, const FileStatus *original)
 	       fchown(descriptor, static_cast<uid_t>(-1), group) == 0;
 }
 
+// The file has no access list beyond its bits.
+static bool BitsAlone(int descriptor)
+{
+	acl_t acl = acl_get_fd(descriptor);
+
+	if (acl == nullptr)
+		return errno == ENOTSUP;
+	const bool alone = acl_equiv_mode(acl, nullptr) == 0;
+	(void)acl_free(acl);
+	return alone;
+}
+
 // The original's access list, whole, and where it has none the minimal
 // one of its bits, so that none the folder gave the new file stays; the
 // list sets the permission bits too. A group not kept loses what the list
@@ -201,9 +213,11 @@ static int CopyAccessList(int from, int to, bool group_kept)
 	}
 	int result = copied ? 1 : -1;
 	// A file system that keeps no lists (exFAT through FUSE) may still
-	// give a list of the bits alone; the bits then say it all.
+	// give a list of the bits alone, and one that shows every file as
+	// root's lets no other user set one; where both lists are of the bits
+	// alone, the bits say it all.
 	if (copied && acl_set_fd(to, acl) != 0)
-		result = errno == ENOTSUP && acl_equiv_mode(acl, nullptr) == 0 ? 0 : -1;
+		result = acl_equiv_mode(acl, nullptr) == 0 && BitsAlone(to) ? 0 : -1;
 	int error = errno;
 	(void)acl_free(acl);
 	errno = error;
