@@ -274,16 +274,10 @@ bool MayLowerBits(const FileStatus *status)
 		return false;
 	if (status->links > 1)
 		return false;
-	if ((status->mode & S_ISGID) == 0 || runner == 0 ||
-	    getegid() == static_cast<gid_t>(status->group))
-		return true;
-	gid_t groups[256];
-	int count = getgroups(256, groups);
-	for (int i = 0; i < count; i++) {
-		if (groups[i] == static_cast<gid_t>(status->group))
-			return true;
-	}
-	return false;
+	// The C library searches the runner's groups, however many.
+	const gid_t group = static_cast<gid_t>(status->group);
+	return (status->mode & S_ISGID) == 0 || runner == 0 || getegid() == group ||
+	       group_member(group) != 0;
 }
 
 bool SetFileMode(FILE *stream, unsigned long mode)

@@ -64,6 +64,7 @@ std::vector<ConvertCase> ConvertCases()
 		{"utf-16 big-endian without its mark refused", string("\0#\0E\0\r\0\n", 8), "",
 		 kInputIsUtf16},
 		{"every other byte zero, too short for utf-16", string("a\0b", 3), "./a\n", kConverted},
+		{"utf-16 of two characters", string("a\0b\0", 4), "", kInputIsUtf16},
 		{"utf-16 with an empty first line", string("\r\0\n\0#\0E\0\r\0\n\0M\0\\\0", 16), "",
 		 kInputIsUtf16},
 		{"utf-16 big-endian, one-character first line", string("\0A\0\r\0\n\0B\0\\\0c", 12), "",

@@ -1899,6 +1899,13 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 	const string swapped = File("list.m3u", "swapped in\r\n");
 	const auto plant = [&](pid_t) { fs::create_symlink("victim", At("list.m3u")); };
 	const auto swap = [&](pid_t) { fs::rename(At("other.m3u"), At("list.m3u")); };
+	const auto Hidden = [&] {
+		for (const auto &entry : fs::directory_iterator(work_)) {
+			if (entry.path().filename().string().rfind(".~tandrel-new-", 0) == 0)
+				return entry.path();
+		}
+		return fs::path();
+	};
 	const auto in_d = [&] {
 		fs::create_directory(At("d"));
 		fs::rename(At("list.m3u"), At("d/list.m3u"));
@@ -1949,6 +1956,12 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 			fs::create_directory(At("vault"));
 			fs::rename(At("list.m3u"), At("music/list.m3u"));
 		 }},
+		// Its hidden new file replaced before the run gives it up: what is
+		// there now is not the run's to remove.
+		{"hidden new file replaced", {"-e", "inject=openat:error=EOPNOTSUPP:when=@O_TMPFILE", "-e",
+		 "inject=fsync:error=EIO:delay_enter=1000000"}, [&](pid_t) { return !Hidden().empty(); },
+		 [&](pid_t) { fs::rename(At("other.m3u"), Hidden()); }, 2, kUnableWrite, {File(".~tandrel-new-N.m3u", "swapped in\r\n"),
+		                      File("list.m3u", kWindowsList), victim}},
 		{"written to while read", {"-e", "inject=fsync:delay_enter=1000000"}, in(SYS_fsync),
 		 [&](pid_t) { std::ofstream(At("list.m3u"), std::ios::app) << "Music\\added.mp3\r\n"; }, 1,
 		 kPlaylistWritten, {File("list.m3u", kWindowsList + "Music\\added.mp3\r\n"), other, victim}},
