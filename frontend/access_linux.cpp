@@ -61,15 +61,21 @@ static int TakeHiddenName(const Folder *folder, mode_t mode, const char *leaf, F
 
 	if (descriptor < 0)
 		return -1;
+	// A name taken or emptied meanwhile is passed over (EEXIST), as a name
+	// found taken is; errno left by an earlier call says nothing of it.
 	int error = EEXIST;
-	if (flock(descriptor, LOCK_EX | LOCK_NB) == 0 && fstat(descriptor, &found) == 0 &&
-	    fstatat(folder->descriptor, leaf, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    named.st_dev == found.st_dev && named.st_ino == found.st_ino) {
+	if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+		if (errno != EWOULDBLOCK)
+			error = errno;
+	} else if (fstat(descriptor, &found) != 0) {
+		error = errno;
+	} else if (fstatat(folder->descriptor, leaf, &named, AT_SYMLINK_NOFOLLOW) != 0) {
+		if (errno != ENOENT)
+			error = errno;
+	} else if (named.st_dev == found.st_dev && named.st_ino == found.st_ino) {
 		StatusOf(&found, status);
 		return descriptor;
 	}
-	if (errno != EWOULDBLOCK && errno != ENOENT)
-		error = errno;
 	if (fstat(descriptor, &found) == 0) {
 		StatusOf(&found, status);
 		RemoveHiddenFile(nullptr, folder, leaf, status);

@@ -1886,14 +1886,13 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 	Names close_fails = close_held;
 	close_fails.back() = "inject=close:error=EIO:delay_enter=1000000:when=@list.m3u>#2";
 	const auto in = [](long call) { return [call](pid_t run) { return WaitsIn(Traced(run), call); }; };
-	// strace skips a call it fails: only the names show it was reached, the
-	// new playlist named; the run checks that name at once, then waits in
-	// the close a second.
-	const auto named = [&](pid_t) {
-		if (!fs::exists(At(kTemp)) || Read("list.m3u") != kUnixList)
-			return false;
-		std::this_thread::sleep_for(std::chrono::milliseconds(200));
-		return true;
+	// A call strace fails shows as call -1 while it is held.
+	const auto failing = in(-1);
+	// The new playlist named, the run checks that name at once, then waits
+	// in the close.
+	const auto named = [&](pid_t run) {
+		return fs::exists(At(kTemp)) && Read("list.m3u") == kUnixList &&
+		       (in(SYS_close)(run) || failing(run));
 	};
 	const string other = File("other.m3u", "swapped in\r\n"), victim = File("victim", "not yours");
 	const string swapped = File("list.m3u", "swapped in\r\n");
@@ -1959,9 +1958,16 @@ TEST_F(EndToEnd, NamesChangedMidwayAreLeftAlone)
 		// Its hidden new file replaced before the run gives it up: what is
 		// there now is not the run's to remove.
 		{"hidden new file replaced", {"-e", "inject=openat:error=EOPNOTSUPP:when=@O_TMPFILE", "-e",
-		 "inject=fsync:error=EIO:delay_enter=1000000"}, [&](pid_t) { return !Hidden().empty(); },
+		 "inject=fsync:error=EIO:delay_enter=1000000"},
+		 [&](pid_t run) { return !Hidden().empty() && failing(run); },
 		 [&](pid_t) { fs::rename(At("other.m3u"), Hidden()); }, 2, kUnableWrite, {File(".~tandrel-new-N.m3u", "swapped in\r\n"),
 		                      File("list.m3u", kWindowsList), victim}},
+		// Replaced before the run saw it was still its own: another name.
+		{"hidden name taken as it is made", {"-e", "inject=openat:error=EOPNOTSUPP:when=@O_TMPFILE", "-e",
+		 "inject=flock:delay_enter=1000000:when=@tandrel-new-"},
+		 [&](pid_t run) { return !Hidden().empty() && in(SYS_flock)(run); },
+		 [&](pid_t) { fs::rename(At("other.m3u"), Hidden()); }, 0, "", {File(".~tandrel-new-N.m3u", "swapped in\r\n"),
+		                      File("list.m3u", kUnixList), victim}},
 		{"written to while read", {"-e", "inject=fsync:delay_enter=1000000"}, in(SYS_fsync),
 		 [&](pid_t) { std::ofstream(At("list.m3u"), std::ios::app) << "Music\\added.mp3\r\n"; }, 1,
 		 kPlaylistWritten, {File("list.m3u", kWindowsList + "Music\\added.mp3\r\n"), other, victim}},
