@@ -879,6 +879,32 @@ TEST_F(EndToEnd, RunsWriteTheConvertedPlaylist)
 	in_place_unicode.after = {File(cyrillic, Nl(kUnixList))};
 	in_place_unicode.shown = {"?????.m3u"};
 	rows.push_back(in_place_unicode);
+	// Another spelling beside it, alike in size, times and bits, and
+	// listed before it: the name typed is the file.
+	string spellings[2] = {"Party.m3u", "party.m3u"};
+	Write(spellings[0], "");
+	Write(spellings[1], "");
+	for (const auto &entry : fs::directory_iterator(work_)) {
+		const string name = entry.path().filename().string();
+		if (name == spellings[1])
+			std::swap(spellings[0], spellings[1]);
+		if (name == spellings[0] || name == spellings[1])
+			break;
+	}
+	RemoveAll();
+	const string look_alike = string(kWindowsList.size(), '#');
+	Row beside{"another spelling beside it", {spellings[1]}};
+	beside.where = kNative;
+	beside.setup = [=] {
+		Write(spellings[0], look_alike);
+		Write(spellings[1], kWindowsList);
+		const struct timespec times[2] = {{1000000000, 5}, {1000000000, 5}};
+		for (const string &name : spellings)
+			EXPECT_EQ(utimensat(AT_FDCWD, At(name).c_str(), times, 0), 0);
+	};
+	beside.after = {File(spellings[0], look_alike), File(spellings[1], kUnixList)};
+	std::sort(beside.after.begin(), beside.after.end());
+	rows.push_back(beside);
 	Row typed{"the name typed in another case", {"PARTY.M3U"}};
 	typed.where = kEmulated;
 	typed.setup = [&] { Write("Party.m3u", kWindowsList); };
@@ -986,6 +1012,11 @@ TEST_F(EndToEnd, RefusedRunsTouchNothing)
 		{"link", {a, {"link.m3u", kLink, "a.m3u"}}, {"a.m3u", "link.m3u"}, 2, kSameFile},
 		{"link", {a, {"link.m3u", kLink, "a.m3u"}}, {"link.m3u", "a.m3u"}, 2, kSameFile},
 		{"full disk", {list, {"full", kFullDevice, ""}}, {"list.m3u", "full"}, 2, kUnableWrite},
+		// The link's target found in its folder takes descriptor 0: still
+		// a device, written where it is.
+		{"full disk through a link, standard input closed", {list, {"d", kFolder, ""},
+		 {"d/full", kFullDevice, ""}, {"full", kLink, "d/full"}}, {"list.m3u", "full"}, 2,
+		 kUnableWrite, kNative, no_input},
 		{"folder read", {{"folder.m3u", kFolder, ""}, out}, {"folder.m3u", "out.m3u"}, 1,
 		 kUnableInput + ("\n" + Reason("folder.m3u", kIsFolder)), kNative},
 		{"output a folder", {list, {"d", kFolder, ""}}, {"list.m3u", "d"}, 2,
@@ -1111,7 +1142,8 @@ TEST_F(EndToEnd, LongNamesWorkAndTooLongNamesTouchNothing)
 // another file system, the original cannot move there; where, aside in the
 // current folder, it could be read by users who cannot now, and its bits
 // cannot be lowered and given back whole, it does not go there. Either way
-// nothing is touched, every bit stays, and the message says why.
+// nothing is touched, every bit stays, and the message says why; bits that
+// can be lowered and given back do not stop it.
 TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 {
 	char other[] = "/dev/shm/tandrel-e2e-XXXXXX";
@@ -1134,6 +1166,7 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		gid_t group = 65534;
 		bool hard_link = false;
 		gid_t also_in = 0;	// a group the runner, nobody, is in
+		mode_t after = 0;	// the mode it ends with, where not its own
 	};
 	const string cannot_lower = kUnableMove + string(kCannotLower);
 	const Move moves[] = {
@@ -1153,6 +1186,9 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		// come back; another link to it would keep the lowered bits.
 		{"a set-group-ID bit elsewhere", shared, 0777, 1, cannot_lower, kAsRoot, 65534, 02664, 0},
 		{"a hard link elsewhere", shared, 0777, 1, cannot_lower, kAsRoot, 65534, 0666, 65534, true},
+		// Without that bit, a group not theirs does not stop it; the group
+		// becomes nobody's, without the bits it had.
+		{"a group not theirs elsewhere", shared, 0777, 0, "", kAsRoot, 65534, 0664, 0, false, 0, 0604},
 	};
 	fs::create_directory(shared);
 	chmod(shared.c_str(), 0777);
@@ -1185,9 +1221,9 @@ TEST_F(EndToEnd, MovesThatCannotBeMadeTouchNothing)
 		row.after = kNotLooked;
 		row.check = [=] {
 			chmod(work_.c_str(), 0755);
-			EXPECT_EQ(Slurp(playlist), kWindowsList);
+			EXPECT_EQ(Slurp(playlist), move.status == 0 ? kUnixList : kWindowsList);
 			struct stat status;
-			EXPECT_TRUE(stat(playlist.c_str(), &status) == 0 && (status.st_mode & 07777) == move.mode);
+			EXPECT_TRUE(stat(playlist.c_str(), &status) == 0 && (status.st_mode & 07777) == (move.after != 0 ? move.after : move.mode));
 			EXPECT_EQ(Files(), move.folder.empty() ? Names{"list.m3u"}
 			                   : move.hard_link ? Names{"hard.m3u"} : Names{});
 			fs::remove(playlist);
